@@ -1,0 +1,48 @@
+# Installs the tool, the library with its headers, a CMake package
+# (find_package(corvane CONFIG) gives corvane::util) and a pkg-config file.
+include(CMakePackageConfigHelpers)
+
+set(CORVANE_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/corvane")
+
+if(TARGET corvane-userdb)
+    install(TARGETS corvane-userdb RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT runtime)
+endif()
+
+install(TARGETS corvane_util EXPORT corvaneTargets
+    ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT development
+    INCLUDES DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
+install(DIRECTORY util/include/corvane
+    DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}" COMPONENT development
+    FILES_MATCHING PATTERN "*.hpp")
+install(EXPORT corvaneTargets
+    NAMESPACE corvane::
+    DESTINATION "${CORVANE_CMAKE_DIR}" COMPONENT development)
+
+configure_package_config_file(packaging/corvaneConfig.cmake.in
+    "${PROJECT_BINARY_DIR}/corvaneConfig.cmake"
+    INSTALL_DESTINATION "${CORVANE_CMAKE_DIR}")
+write_basic_package_version_file("${PROJECT_BINARY_DIR}/corvaneConfigVersion.cmake"
+    COMPATIBILITY SameMajorVersion)
+install(FILES
+    "${PROJECT_BINARY_DIR}/corvaneConfig.cmake"
+    "${PROJECT_BINARY_DIR}/corvaneConfigVersion.cmake"
+    DESTINATION "${CORVANE_CMAKE_DIR}" COMPONENT development)
+
+# The .pc file is written at install time so that it names the prefix given
+# to `cmake --install --prefix P`, not the one known when configuring.
+install(CODE "
+    set(CORVANE_CONFIGURED_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
+    set(CORVANE_CONFIGURED_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
+    set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+    set(CORVANE_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    foreach(kind INCLUDEDIR LIBDIR)
+        set(dir \"\${CORVANE_CONFIGURED_\${kind}}\")
+        if(NOT IS_ABSOLUTE \"\${dir}\")
+            set(dir \"\${CMAKE_INSTALL_PREFIX}/\${dir}\")
+        endif()
+        set(CORVANE_PC_\${kind} \"\${dir}\")
+    endforeach()
+    set(pc_file \"\$ENV{DESTDIR}\${CORVANE_PC_LIBDIR}/pkgconfig/corvane-util.pc\")
+    message(STATUS \"Installing: \${pc_file}\")
+    configure_file(\"${PROJECT_SOURCE_DIR}/packaging/corvane-util.pc.in\" \"\${pc_file}\" @ONLY)
+" COMPONENT development)

@@ -1,0 +1,3 @@
+#include <corvane/base32.hpp>
+
+namespace corvane {}  // namespace corvane

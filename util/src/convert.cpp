@@ -1,0 +1,3 @@
+#include <corvane/convert.hpp>
+
+namespace corvane {}  // namespace corvane

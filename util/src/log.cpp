@@ -1,0 +1,3 @@
+#include <corvane/log.hpp>
+
+namespace corvane {}  // namespace corvane

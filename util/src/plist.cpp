@@ -1,0 +1,3 @@
+#include <corvane/plist.hpp>
+
+namespace corvane {}  // namespace corvane

@@ -1,0 +1,3 @@
+#include <corvane/text.hpp>
+
+namespace corvane {}  // namespace corvane
