@@ -1,0 +1,238 @@
+#include "cli/userdb.hpp"
+
+namespace corvane::test {
+namespace {
+
+using accounts = std::vector<std::vector<std::string>>;
+
+using AddTest = UserDbTest;
+using FieldCheckTest = UserDbTest;
+using ChangeTest = UserDbTest;
+using StatementLimitTest = UserDbTest;
+
+const std::string too_long_name = "User name is too long.\n";
+const std::string starts_blank = "User name cannot start with white space.\n";
+const std::string illegal = "User name contains illegal characters.\n";
+const std::string name_not_utf8 = "User name must be utf-8 encoded.\n";
+const std::string password_too_long = "Password is too long.\n";
+const std::string password_not_utf8 = "Password must be utf-8 encoded.\n";
+const std::string bad_class =
+    "Invalid user credentials. Must be one of: 'bot', 'ubot', 'opbot', 'opubot', 'admin', "
+    "'super', 'op' or 'user'\n";
+
+std::string repeat(const std::string& piece, std::size_t times) {
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i) text += piece;
+    return text;
+}
+
+TEST_F(AddTest, StoresTheAccountWithTheGivenOrDefaultClass) {
+    create_table();
+    EXPECT_EQ(run("add", {"alice", "secret"}), quiet_success);
+    EXPECT_EQ(run("add", {"bob", "hunter2", "op"}), quiet_success);
+    for (const char* word : {"bot", "ubot", "opbot", "opubot", "admin", "super", "user"}) {
+        EXPECT_EQ(run("add", {std::string("n-") + word, "p", word}), quiet_success) << word;
+    }
+    const accounts stored = read_accounts(db);
+    ASSERT_EQ(stored.size(), 9u);
+    EXPECT_EQ(stored[0], (std::vector<std::string>{"alice", "secret", "user"}));
+    EXPECT_EQ(stored[1], (std::vector<std::string>{"bob", "hunter2", "op"}));
+    EXPECT_EQ(stored[8], (std::vector<std::string>{"n-user", "p", "user"}));
+
+    sqlite_db check(db);
+    const auto stamps = check.query("SELECT created, activity FROM users WHERE nickname = 'alice'");
+    EXPECT_TRUE(stamps[0][0].has_value() && stamps[0][1].has_value());
+}
+
+TEST_F(AddTest, ADuplicateNicknameFailsAndKeepsTheFirstAccount) {
+    create_table();
+    ASSERT_EQ(run("add", {"alice", "secret", "admin"}), quiet_success);
+    EXPECT_EQ(run("add", {"alice", "other"}),
+              failure("ERROR: UNIQUE constraint failed: users.nickname\nUnable to add user \"alice\"\n"));
+    EXPECT_EQ(run("add", {"Alice", "other"}), quiet_success);  // case matters
+    EXPECT_EQ(read_accounts(db),
+              (accounts{{"alice", "secret", "admin"}, {"Alice", "other", "user"}}));
+}
+
+TEST_F(AddTest, WithoutATableItFails) {
+    EXPECT_EQ(run("add", {"alice", "secret"}),
+              failure("ERROR: no such table: users\nUnable to add user \"alice\"\n"));
+}
+
+TEST_F(AddTest, EmptyNicknameAndPasswordAreStored) {
+    create_table();
+    EXPECT_EQ(run("add", {"", ""}), quiet_success);
+    EXPECT_EQ(read_accounts(db), (accounts{{"", "", "user"}}));
+}
+
+// Each case is refused before the database is opened: the file is never created.
+TEST_F(FieldCheckTest, RefusedFieldsEndTheRunWithTheirMessage) {
+    struct Case {
+        std::string note;
+        std::vector<std::string> args;  // command and its arguments
+        std::string err;
+    };
+    const std::string name65 = repeat("n", 65);
+    const Case cases[] = {
+        {"65-byte nickname", {"add", name65, "p"}, too_long_name},
+        {"33 two-byte characters", {"add", repeat("\xC3\xA9", 33), "p"}, too_long_name},
+        {"too long wins over blank", {"add", " " + repeat("n", 64), "p"}, too_long_name},
+        {"too long wins over control", {"add", "\x01" + repeat("n", 64), "p"}, too_long_name},
+        {"leading tab", {"add", "\tx", "p"}, starts_blank},
+        {"leading CR", {"add", "\rx", "p"}, starts_blank},
+        {"leading space", {"add", " x", "p"}, starts_blank},
+        {"leading LF", {"add", "\nx", "p"}, illegal},
+        {"leading VT", {"add", "\vx", "p"}, illegal},
+        {"inner tab", {"add", "a\tb", "p"}, illegal},
+        {"control and bad UTF-8", {"add", "a\x1F\xFF", "p"}, illegal},
+        {"first byte 0xA0", {"add", "\xA0x", "p"}, name_not_utf8},
+        {"overlong nickname", {"add", "\xC0\x80", "p"}, name_not_utf8},
+        {"cut-short nickname", {"add", "ab\xE2\x82", "p"}, name_not_utf8},
+        {"65-byte password", {"add", "alice", repeat("p", 65)}, password_too_long},
+        {"65-byte bad password", {"add", "alice", repeat("\xFF", 65)}, password_too_long},
+        {"bad UTF-8 password", {"add", "alice", "\xED\xA0\x80"}, password_not_utf8},
+        {"class in capitals", {"add", "alice", "p", "OP"}, bad_class},
+        {"class with a blank", {"add", "alice", "p", " op"}, bad_class},
+        {"class with a trailing blank", {"add", "alice", "p", "op "}, bad_class},
+        {"empty class", {"add", "alice", "p", ""}, bad_class},
+        {"class prefix", {"add", "alice", "p", "opu"}, bad_class},
+        {"nickname checked first", {"add", "\tx", "\xFF", "nope"}, starts_blank},
+        {"password before class", {"add", "alice", "\xFF", "nope"}, password_not_utf8},
+        {"mod with unknown class", {"mod", "alice", "root"}, bad_class},
+        {"pass with long password", {"pass", "alice", repeat("p", 65)}, password_too_long},
+        {"pass with bad password", {"pass", "alice", "\xC1\xBF"}, password_not_utf8},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(run(c.args[0], {c.args.begin() + 1, c.args.end()}), failure(c.err)) << c.note;
+        EXPECT_FALSE(file_exists(db)) << c.note;
+    }
+}
+
+TEST_F(FieldCheckTest, AcceptedFieldsAtTheEdgesAreStoredExactly) {
+    create_table();
+    const std::vector<std::vector<std::string>> fields = {
+        {repeat("n", 64), repeat("p", 64)},
+        {repeat("\xC3\xA9", 32), repeat("\xE2\x82\xAC", 21) + "x"},
+        {"trailing space ", " \tpass\nword"},
+        {"inner space", ""},
+        {"del\x7F", "p"},
+        {"c1\xC2\x85", "p"},
+        {"\xF0\x9F\x90\xA6 bird", "\xF4\x8F\xBF\xBF"},
+    };
+    accounts expected;
+    for (const auto& f : fields) {
+        EXPECT_EQ(run("add", {f[0], f[1]}), quiet_success) << f[0];
+        expected.push_back({f[0], f[1], "user"});
+    }
+    EXPECT_EQ(read_accounts(db), expected);
+}
+
+// Values that look like SQL, printf directives or escapes are data.
+TEST_F(ChangeTest, HostileValuesAreStoredAndMatchedExactlyAsTyped) {
+    create_table();
+    const std::vector<std::string> nicknames = {
+        "it's", "'", "''", "'); DROP TABLE users; --", "' OR '1'='1", "%s%n%x", "back\\slash",
+        "\"double\"", repeat("'", 64), repeat("\xE4\xB8\xAD", 21) + "a",
+    };
+    for (std::size_t i = 0; i < nicknames.size(); ++i) {
+        const std::string password = "p'%n\\\"" + std::to_string(i);
+        ASSERT_EQ(run("add", {nicknames[i], password, "bot"}), quiet_success) << nicknames[i];
+    }
+    ASSERT_EQ(read_accounts(db).size(), nicknames.size());
+    for (const std::string& name : nicknames) {
+        EXPECT_EQ(run("mod", {name, "super"}), quiet_success) << name;
+        EXPECT_EQ(run("pass", {name, "new'%s\\"}), quiet_success) << name;
+    }
+    const accounts stored = read_accounts(db);
+    ASSERT_EQ(stored.size(), nicknames.size());
+    for (std::size_t i = 0; i < nicknames.size(); ++i) {
+        EXPECT_EQ(stored[i], (std::vector<std::string>{nicknames[i], "new'%s\\", "super"}));
+    }
+    for (const std::string& name : nicknames) {
+        EXPECT_EQ(run("del", {name}), quiet_success) << name;
+    }
+    EXPECT_TRUE(read_accounts(db).empty());
+}
+
+TEST_F(ChangeTest, ModPassAndDelChangeExactlyTheirAccount) {
+    create_table();
+    ASSERT_EQ(run("add", {"alice", "a-pass"}), quiet_success);
+    ASSERT_EQ(run("add", {"bob", "b-pass", "op"}), quiet_success);
+    EXPECT_EQ(run("mod", {"alice", "admin"}), quiet_success);
+    EXPECT_EQ(run("mod", {"alice", "admin"}), quiet_success);  // same class still counts one row
+    EXPECT_EQ(run("pass", {"bob", ""}), quiet_success);
+    EXPECT_EQ(read_accounts(db), (accounts{{"alice", "a-pass", "admin"}, {"bob", "", "op"}}));
+    EXPECT_EQ(run("del", {"alice"}), quiet_success);
+    EXPECT_EQ(read_accounts(db), (accounts{{"bob", "", "op"}}));
+}
+
+TEST_F(ChangeTest, AnUnknownNicknameFailsWithTheCommandsMessageOnly) {
+    create_table();
+    ASSERT_EQ(run("add", {"alice", "secret"}), quiet_success);
+    // Nicknames add would refuse are looked up as typed and match nothing.
+    for (const std::string& name :
+         {std::string("nobody"), std::string("ALICE"), std::string(" alice"),
+          repeat("x", 200), std::string("\xFF\x01\t")}) {
+        EXPECT_EQ(run("del", {name}), failure("Unable to delete user \"" + name + "\".\n"));
+        EXPECT_EQ(run("mod", {name, "op"}),
+                  failure("Unable to set credentials for user \"" + name + "\"\n"));
+        EXPECT_EQ(run("pass", {name, "x"}),
+                  failure("Unable to change password for user \"" + name + "\"\n"));
+    }
+    EXPECT_EQ(read_accounts(db), (accounts{{"alice", "secret", "user"}}));
+}
+
+TEST_F(ChangeTest, WithoutATableEachCommandReportsTheDatabaseError) {
+    EXPECT_EQ(run("del", {"a'b"}),
+              failure("ERROR: no such table: users\nUnable to delete user \"a'b\".\n"));
+    EXPECT_EQ(run("mod", {"a'b", "op"}),
+              failure("ERROR: no such table: users\nUnable to set credentials for user \"a'b\"\n"));
+    EXPECT_EQ(run("pass", {"a'b", "x"}),
+              failure("ERROR: no such table: users\nUnable to change password for user \"a'b\"\n"));
+}
+
+// A statement holds at most 1023 bytes. One that would not fit is refused
+// whole before the database is opened; text cut short never runs.
+TEST_F(StatementLimitTest, TheLongestStatementRunsAndOneByteMoreIsRefused) {
+    create_table();
+    // "DELETE FROM users WHERE nickname = '';" is 38 bytes.
+    const std::string fits = repeat("d", 985);
+    {
+        sqlite_db seed(db);
+        seed.exec("INSERT INTO users (nickname, password) VALUES('" + fits + "', 'x')");
+    }
+    EXPECT_EQ(run("del", {fits}), quiet_success);
+
+    const std::string missing = dir.file("missing.db");
+    const std::string one_more = repeat("d", 986);
+    EXPECT_EQ(userdb({missing, "del", one_more}),
+              failure("ERROR: statement too long\nUnable to delete user \"" + one_more + "\".\n"));
+    // 493 quotes double to 986 bytes.
+    const std::string quotes = repeat("'", 493);
+    EXPECT_EQ(userdb({missing, "del", quotes}),
+              failure("ERROR: statement too long\nUnable to delete user \"" + quotes + "\".\n"));
+    EXPECT_EQ(userdb({missing, "mod", repeat("m", 1000), "op"}),
+              failure("ERROR: statement too long\nUnable to set credentials for user \"" +
+                      repeat("m", 1000) + "\"\n"));
+    EXPECT_EQ(userdb({missing, "pass", repeat("m", 1000), "p"}),
+              failure("ERROR: statement too long\nUnable to change password for user \"" +
+                      repeat("m", 1000) + "\"\n"));
+    EXPECT_FALSE(file_exists(missing));
+}
+
+TEST_F(StatementLimitTest, ALongNicknameThatFitsIsStillMatched) {
+    create_table();
+    // "UPDATE users SET credentials = '' WHERE nickname = '';" is 54 bytes
+    // with an empty class; "op" makes 56, leaving 967 for the nickname.
+    const std::string name = repeat("m", 967);
+    {
+        sqlite_db seed(db);
+        seed.exec("INSERT INTO users (nickname, password) VALUES('" + name + "', 'x')");
+    }
+    EXPECT_EQ(run("mod", {name, "op"}), quiet_success);
+    EXPECT_EQ(run("pass", {name, "new"}), quiet_success);
+    EXPECT_EQ(read_accounts(db), (accounts{{name, "new", "op"}}));
+}
+
+}  // namespace
+}  // namespace corvane::test

@@ -1,0 +1,92 @@
+#include "cli/userdb.hpp"
+
+namespace corvane::test {
+namespace {
+
+std::string usage_text(const std::string& program) {
+    return "Usage: " + program +
+           " filename command [...]\n\nCommand syntax:\n  create\n"
+           "  add  username password [credentials = user]\n  del  username\n"
+           "  mod  username credentials\n  pass username password\n  list\n\n"
+           "Parameters:\n  'filename' is a database file\n"
+           "  'username' is a nickname (UTF-8, up to 64 bytes)\n"
+           "  'password' is a password (UTF-8, up to 64 bytes)\n"
+           "  'credentials' is one of 'admin', 'super', 'op', 'user'\n\n";
+}
+
+using DispatchTest = UserDbTest;
+
+TEST_F(DispatchTest, ShortOrUnknownInvocationShowsUsageAndTouchesNothing) {
+    const std::vector<std::vector<std::string>> invocations = {
+        {},
+        {db},
+        {db, "LIST"},
+        {db, "Add", "alice", "secret"},
+        {db, "delete", "alice"},
+        {db, "lis"},
+        {db, "list "},
+        {db, ""},
+        {db, "help"},
+    };
+    for (const auto& args : invocations) {
+        EXPECT_EQ(userdb(args), (run_result{1, usage_text(CORVANE_USERDB_PATH), ""}))
+            << testing::PrintToString(args);
+        EXPECT_FALSE(file_exists(db)) << testing::PrintToString(args);
+    }
+}
+
+TEST_F(DispatchTest, UsageShowsTheProgramNameAsInvoked) {
+    run_options options;
+    options.argv0 = "/opt/admin/bin/userdb";
+    EXPECT_EQ(userdb({db}, options), (run_result{1, usage_text("/opt/admin/bin/userdb"), ""}));
+    EXPECT_EQ(userdb({db, "del"}, options),
+              failure("Usage: /opt/admin/bin/userdb filename del username\n"));
+}
+
+TEST_F(DispatchTest, TooFewArgumentsShowTheCommandsOwnUsage) {
+    const std::string program = CORVANE_USERDB_PATH;
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"add"}, "add username password [credentials = user]"},
+        {{"add", "alice"}, "add username password [credentials = user]"},
+        {{"del"}, "del username"},
+        {{"mod"}, "mod username credentials"},
+        {{"mod", "alice"}, "mod username credentials"},
+        {{"pass"}, "pass username password"},
+        {{"pass", "alice"}, "pass username password"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(run(c.args[0], {c.args.begin() + 1, c.args.end()}),
+                  failure("Usage: " + program + " filename " + c.err + "\n"))
+            << c.err;
+        EXPECT_FALSE(file_exists(db));
+    }
+}
+
+TEST_F(DispatchTest, ExtraArgumentsAreIgnored) {
+    EXPECT_EQ(run("create", {"extra", "words"}), quiet_success);
+    EXPECT_EQ(run("add", {"alice", "secret", "op", "extra"}), quiet_success);
+    EXPECT_EQ(run("mod", {"alice", "admin", "extra"}), quiet_success);
+    EXPECT_EQ(run("pass", {"alice", "new", "extra"}), quiet_success);
+    EXPECT_EQ(run("list", {"extra"}), (run_result{0, "admin\talice\n", ""}));
+    EXPECT_EQ(run("del", {"alice", "extra"}), quiet_success);
+    EXPECT_TRUE(read_accounts(db).empty());
+}
+
+TEST_F(DispatchTest, OutputThatCannotBeWrittenIsAFailure) {
+    create_table();
+    ASSERT_EQ(run("add", {"alice", "secret"}), quiet_success);
+    run_options to_full_disk;
+    to_full_disk.stdout_path = "/dev/full";
+    EXPECT_EQ(userdb({db, "list"}, to_full_disk).status, 1);
+    EXPECT_EQ(userdb({db}, to_full_disk).status, 1);
+    // Nothing to write is no failure.
+    ASSERT_EQ(run("del", {"alice"}), quiet_success);
+    EXPECT_EQ(userdb({db, "list"}, to_full_disk).status, 0);
+}
+
+}  // namespace
+}  // namespace corvane::test

@@ -1,0 +1,135 @@
+#include <sys/stat.h>
+
+#include "cli/userdb.hpp"
+
+namespace corvane::test {
+namespace {
+
+using SchemaTest = UserDbTest;
+using ListTest = UserDbTest;
+
+TEST_F(SchemaTest, CreateMakesTheFileAndTheTable) {
+    EXPECT_EQ(run("create"), quiet_success);
+    sqlite_db check(db);
+    const auto rows = check.query("SELECT type, name, sql FROM sqlite_master");
+    ASSERT_EQ(rows.size(), 2u);  // the table and its UNIQUE index
+    EXPECT_EQ(rows[0][2].value_or(""),
+              "CREATE TABLE users(nickname CHAR NOT NULL UNIQUE,password CHAR NOT NULL,"
+              "credentials CHAR NOT NULL DEFAULT 'user',created TIMESTAMP DEFAULT "
+              "(DATETIME('NOW')),activity TIMESTAMP DEFAULT (DATETIME('NOW')))");
+}
+
+TEST_F(SchemaTest, ANewFileIsOwnerOnlyAndAnExistingFileKeepsItsMode) {
+    const mode_t saved = umask(0);  // the widest umask a caller could have
+    EXPECT_EQ(run("create"), quiet_success);
+    umask(saved);
+    EXPECT_EQ(file_mode(db), 0600u);
+
+    const std::string shared = dir.file("shared.db");
+    write_file(shared, "");
+    chmod(shared.c_str(), 0644);
+    EXPECT_EQ(userdb({shared, "create"}), quiet_success);
+    EXPECT_EQ(userdb({shared, "add", "alice", "secret"}), quiet_success);
+    EXPECT_EQ(file_mode(shared), 0644u);
+}
+
+TEST_F(SchemaTest, CreatingTwiceReportsTheErrorButSucceeds) {
+    create_table();
+    ASSERT_EQ(run("add", {"alice", "secret"}), quiet_success);
+    EXPECT_EQ(run("create"), (run_result{0, "", "ERROR: table users already exists\n"}));
+    EXPECT_EQ(read_accounts(db), (std::vector<std::vector<std::string>>{{"alice", "secret", "user"}}));
+}
+
+TEST_F(SchemaTest, AFileThatCannotBeOpenedEndsEveryCommand) {
+    const std::string missing_dir = dir.file("no/such/dir/users.db");
+    const std::string a_directory = dir.path();
+    for (const std::string& path : {missing_dir, a_directory}) {
+        const std::string err = "Unable to open database: " + path + " (result=14)\n";
+        EXPECT_EQ(userdb({path, "create"}), failure(err));
+        EXPECT_EQ(userdb({path, "list"}), failure(err));
+        EXPECT_EQ(userdb({path, "add", "alice", "secret"}), failure(err));
+        EXPECT_EQ(userdb({path, "del", "alice"}), failure(err));
+        EXPECT_EQ(userdb({path, "mod", "alice", "op"}), failure(err));
+        EXPECT_EQ(userdb({path, "pass", "alice", "secret"}), failure(err));
+    }
+    EXPECT_FALSE(file_exists(dir.file("no")));
+}
+
+TEST_F(SchemaTest, AFileThatIsNotADatabaseIsReportedAndLeftAlone) {
+    write_file(db, "just some text, not a database\n");
+    EXPECT_EQ(run("create"), (run_result{0, "", "ERROR: file is not a database\n"}));
+    EXPECT_EQ(run("list"), failure(""));
+    EXPECT_EQ(run("add", {"alice", "secret"}),
+              failure("ERROR: file is not a database\nUnable to add user \"alice\"\n"));
+    EXPECT_EQ(run("del", {"alice"}),
+              failure("ERROR: file is not a database\nUnable to delete user \"alice\".\n"));
+    EXPECT_EQ(read_file(db), "just some text, not a database\n");
+}
+
+TEST_F(SchemaTest, ALockHeldByAnotherConnectionFailsAtOnce) {
+    create_table();
+    ASSERT_EQ(run("add", {"alice", "secret"}), quiet_success);
+    {
+        sqlite_db holder(db);
+        holder.exec("BEGIN EXCLUSIVE");
+        EXPECT_EQ(run("add", {"bob", "secret"}),
+                  failure("ERROR: database is locked\nUnable to add user \"bob\"\n"));
+        EXPECT_EQ(run("del", {"alice"}),
+                  failure("ERROR: database is locked\nUnable to delete user \"alice\".\n"));
+        EXPECT_EQ(run("mod", {"alice", "op"}),
+                  failure("ERROR: database is locked\nUnable to set credentials for user \"alice\"\n"));
+        EXPECT_EQ(run("pass", {"alice", "new"}),
+                  failure("ERROR: database is locked\nUnable to change password for user \"alice\"\n"));
+        EXPECT_EQ(run("list"), failure(""));
+        EXPECT_EQ(run("create"), (run_result{0, "", "ERROR: database is locked\n"}));
+        holder.exec("ROLLBACK");
+    }
+    EXPECT_EQ(read_accounts(db), (std::vector<std::vector<std::string>>{{"alice", "secret", "user"}}));
+}
+
+TEST_F(ListTest, PrintsClassTabNicknamePerAccount) {
+    create_table();
+    EXPECT_EQ(run("list"), quiet_success);
+    ASSERT_EQ(run("add", {"alice", "secret"}), quiet_success);
+    ASSERT_EQ(run("add", {"bob the builder", "x", "opubot"}), quiet_success);
+    ASSERT_EQ(run("add", {"\"q\" 'z' %s", "x", "admin"}), quiet_success);
+    EXPECT_EQ(run("list"),
+              (run_result{0, "user\talice\nopubot\tbob the builder\nadmin\t\"q\" 'z' %s\n", ""}));
+}
+
+TEST_F(ListTest, AMissingTableFailsSilently) {
+    EXPECT_EQ(run("list"), failure(""));
+    EXPECT_TRUE(file_exists(db));  // the open creates it, as any open does
+}
+
+TEST_F(ListTest, ManyRowsAreAllPrinted) {
+    create_table();
+    {
+        sqlite_db seed(db);
+        seed.exec(
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
+            "INSERT INTO users (nickname, password) SELECT 'user' || i, 'pw' FROM n;");
+    }
+    std::string expected;
+    for (int i = 1; i <= 20000; ++i) expected += "user\tuser" + std::to_string(i) + "\n";
+    EXPECT_EQ(run("list"), (run_result{0, expected, ""}));
+}
+
+TEST_F(ListTest, TablesOfAnotherShapeNeverCrashTheListing) {
+    {
+        sqlite_db seed(db);
+        seed.exec("CREATE TABLE users(nickname, password, credentials);"
+                  "INSERT INTO users VALUES('alice', 'x', NULL), (NULL, 'y', 'op');");
+    }
+    EXPECT_EQ(run("list"), (run_result{0, "\talice\nop\t\n", ""}));
+
+    const std::string narrow = dir.file("narrow.db");
+    {
+        sqlite_db seed(narrow);
+        seed.exec("CREATE TABLE users(nickname, password); INSERT INTO users VALUES('a', 'b');");
+    }
+    EXPECT_EQ(userdb({narrow, "list"}), failure(""));
+}
+
+}  // namespace
+}  // namespace corvane::test

@@ -1,0 +1,51 @@
+// Runs the corvane-userdb binary built by this tree on files in a fresh
+// temporary directory, and compares what it did byte for byte.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "support/process.hpp"
+#include "support/sqlite_db.hpp"
+#include "support/temp_dir.hpp"
+
+namespace corvane::test {
+
+inline bool operator==(const run_result& a, const run_result& b) {
+    return a.status == b.status && a.out == b.out && a.err == b.err;
+}
+
+inline void PrintTo(const run_result& r, std::ostream* os) {
+    *os << "{status " << r.status << ", out " << testing::PrintToString(r.out) << ", err "
+        << testing::PrintToString(r.err) << "}";
+}
+
+// A successful run that printed nothing.
+inline const run_result quiet_success{0, "", ""};
+
+// A failed run that printed `err` on standard error only.
+inline run_result failure(const std::string& err) { return {1, "", err}; }
+
+inline run_result userdb(const std::vector<std::string>& args, const run_options& options = {}) {
+    return run_program(CORVANE_USERDB_PATH, args, options);
+}
+
+class UserDbTest : public testing::Test {
+protected:
+    temp_dir dir;
+    std::string db = dir.file("users.db");
+
+    // Runs the tool on the test's database: db COMMAND ARGS...
+    run_result run(const std::string& command, std::vector<std::string> args = {}) {
+        args.insert(args.begin(), {db, command});
+        return userdb(args);
+    }
+
+    // A database with an empty users table.
+    void create_table() { ASSERT_EQ(run("create"), quiet_success); }
+};
+
+}  // namespace corvane::test
