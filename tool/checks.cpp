@@ -29,24 +29,39 @@ bool has_control_byte(const char* text) {
 
 }  // namespace
 
-void check_nickname(const char* nickname) {
-    if (std::strlen(nickname) > NICKNAME_LIMIT) refuse("User name is too long.\n");
+const char* nickname_fault(const char* nickname) {
+    if (std::strlen(nickname) > NICKNAME_LIMIT) return "User name is too long.\n";
     // Only the first byte is held to the blank rule; TAB and CR further in
     // are control bytes.
-    if (char_is_blank(nickname[0])) refuse("User name cannot start with white space.\n");
-    if (has_control_byte(nickname)) refuse("User name contains illegal characters.\n");
-    if (!utf8_valid(nickname)) refuse("User name must be utf-8 encoded.\n");
+    if (char_is_blank(nickname[0])) return "User name cannot start with white space.\n";
+    if (has_control_byte(nickname)) return "User name contains illegal characters.\n";
+    if (!utf8_valid(nickname)) return "User name must be utf-8 encoded.\n";
+    return nullptr;
 }
 
-void check_password(const char* password) {
-    if (std::strlen(password) > PASSWORD_LIMIT) refuse("Password is too long.\n");
-    if (!utf8_valid(password)) refuse("Password must be utf-8 encoded.\n");
+const char* password_fault(const char* password) {
+    if (std::strlen(password) > PASSWORD_LIMIT) return "Password is too long.\n";
+    if (!utf8_valid(password)) return "Password must be utf-8 encoded.\n";
+    return nullptr;
 }
 
-const char* check_credentials(const char* word) {
+const char* find_credentials(const char* word) {
     for (const char* name : credential_classes) {
         if (std::strcmp(word, name) == 0) return name;
     }
+    return nullptr;
+}
+
+void check_nickname(const char* nickname) {
+    if (const char* fault = nickname_fault(nickname)) refuse(fault);
+}
+
+void check_password(const char* password) {
+    if (const char* fault = password_fault(password)) refuse(fault);
+}
+
+const char* check_credentials(const char* word) {
+    if (const char* name = find_credentials(word)) return name;
     refuse("Invalid user credentials. Must be one of: 'bot', 'ubot', 'opbot', 'opubot', "
            "'admin', 'super', 'op' or 'user'\n");
 }

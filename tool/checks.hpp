@@ -11,6 +11,13 @@ namespace corvane::userdb {
 inline constexpr std::size_t NICKNAME_LIMIT = 64;
 inline constexpr std::size_t PASSWORD_LIMIT = 64;
 
+// The message for the first rule a field breaks, or null when it passes.
+// These judge only; the check_ functions below act on the judgement.
+[[nodiscard]] const char* nickname_fault(const char* nickname);
+[[nodiscard]] const char* password_fault(const char* password);
+// The canonical class word equal to `word`, or null when there is none.
+[[nodiscard]] const char* find_credentials(const char* word);
+
 void check_nickname(const char* nickname);
 void check_password(const char* password);
 
