@@ -8,9 +8,10 @@ if(TARGET corvane-userdb)
     install(TARGETS corvane-userdb RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT runtime)
 endif()
 
+# The include directory reaches consumers through the target's
+# INSTALL_INTERFACE; naming it here again would list it twice.
 install(TARGETS corvane_util EXPORT corvaneTargets
-    ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT development
-    INCLUDES DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
+    ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT development)
 install(DIRECTORY util/include/corvane
     DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}" COMPONENT development
     FILES_MATCHING PATTERN "*.hpp")
@@ -29,7 +30,9 @@ install(FILES
     DESTINATION "${CORVANE_CMAKE_DIR}" COMPONENT development)
 
 # The .pc file is written at install time so that it names the prefix given
-# to `cmake --install --prefix P`, not the one known when configuring.
+# to `cmake --install --prefix P`, not the one known when configuring. It is
+# staged in the build tree and placed with file(INSTALL), which honours
+# DESTDIR and records it in install_manifest.txt like every other file.
 install(CODE "
     set(CORVANE_CONFIGURED_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
     set(CORVANE_CONFIGURED_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
@@ -42,7 +45,7 @@ install(CODE "
         endif()
         set(CORVANE_PC_\${kind} \"\${dir}\")
     endforeach()
-    set(pc_file \"\$ENV{DESTDIR}\${CORVANE_PC_LIBDIR}/pkgconfig/corvane-util.pc\")
-    message(STATUS \"Installing: \${pc_file}\")
-    configure_file(\"${PROJECT_SOURCE_DIR}/packaging/corvane-util.pc.in\" \"\${pc_file}\" @ONLY)
+    set(staged_pc \"${PROJECT_BINARY_DIR}/pkgconfig-staging/corvane-util.pc\")
+    configure_file(\"${PROJECT_SOURCE_DIR}/packaging/corvane-util.pc.in\" \"\${staged_pc}\" @ONLY)
+    file(INSTALL DESTINATION \"\${CORVANE_PC_LIBDIR}/pkgconfig\" TYPE FILE FILES \"\${staged_pc}\")
 " COMPONENT development)
