@@ -54,6 +54,17 @@ inline int grow_stack() {
     return sum;
 }
 
+// Allocates size bytes and keeps the block, so that the call is never
+// optimised away; null when the heap has run dry.
+inline void* take(std::size_t size) {
+    void* const block = std::malloc(size < sizeof(void*) ? sizeof(void*) : size);
+    if (block != nullptr) {
+        *static_cast<void**>(block) = exhausted_blocks;
+        exhausted_blocks = block;
+    }
+    return block;
+}
+
 inline bool exhaust_heap() {
     if (grow_stack() == 0) return false;
     std::FILE* statm = std::fopen("/proc/self/statm", "r");
@@ -72,12 +83,10 @@ inline bool exhaust_heap() {
 
     constexpr std::size_t sizes[] = {1u << 20, 1u << 16, 1u << 12, 1u << 8, 1u << 6, 1u << 4, sizeof(void*)};
     for (const std::size_t size : sizes) {
-        while (void* block = std::malloc(size)) {
-            *static_cast<void**>(block) = exhausted_blocks;
-            exhausted_blocks = block;
+        while (take(size) != nullptr) {
         }
     }
-    return std::malloc(1) == nullptr;
+    return take(1) == nullptr;
 }
 
 }  // namespace corvane_test
