@@ -56,7 +56,7 @@ void format_stamp() noexcept {
 
 // vsnprintf cuts the message to LOG_MESSAGE_LIMIT - 1 bytes; an encoding
 // error leaves an empty message rather than undefined contents.
-void format_message(const char* format, std::va_list args) noexcept {
+__attribute__((format(printf, 1, 0))) void format_message(const char* format, std::va_list args) noexcept {
     if (std::vsnprintf(log_message_buf, sizeof log_message_buf, format, args) < 0) {
         log_message_buf[0] = '\0';
     }
