@@ -1,0 +1,344 @@
+#include <corvane/log.hpp>
+#include <corvane/plist.hpp>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <vector>
+
+#include "../support/heap_exhaustion.hpp"
+
+namespace {
+
+using namespace corvane;
+
+// Distinct items with stable addresses.
+int a_item, b_item, c_item, d_item;
+void* const a = &a_item;
+void* const b = &b_item;
+void* const c = &c_item;
+void* const d = &d_item;
+
+// The items in order, read through the links in both directions; fails the
+// test when the links, ends or count disagree.
+std::vector<void*> items_of(const plist& list) {
+    std::vector<void*> forward;
+    const plist_node* tail = nullptr;
+    for (const plist_node* node = list.first; node != nullptr; node = node->next) {
+        EXPECT_EQ(node->prev, tail) << "prev does not mirror next";
+        forward.push_back(node->data);
+        tail = node;
+        if (forward.size() > list.count) break;
+    }
+    EXPECT_EQ(tail, list.last);
+    EXPECT_EQ(forward.size(), list.count);
+    std::vector<void*> backward;
+    for (const plist_node* node = list.last; node != nullptr && backward.size() <= list.count; node = node->prev) {
+        backward.push_back(node->data);
+    }
+    std::reverse(backward.begin(), backward.end());
+    EXPECT_EQ(backward, forward);
+    return forward;
+}
+
+// An owned list, cleared (items untouched) and destroyed at the end.
+struct list_fixture : ::testing::Test {
+    plist* list = plist_create();
+
+    void fill(std::initializer_list<void*> items) {
+        for (void* item : items) plist_append(list, item);
+    }
+    void TearDown() override {
+        plist_clear(list, nullptr);
+        plist_destroy(list);
+    }
+};
+
+using Plist = list_fixture;
+using Items = std::vector<void*>;
+
+TEST_F(Plist, EmptyListHasNoItemsAndNoCursor) {
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(plist_size(list), 0u);
+    EXPECT_EQ(plist_first(list), nullptr);
+    EXPECT_EQ(plist_last(list), nullptr);
+    EXPECT_EQ(plist_next(list), nullptr);
+    EXPECT_EQ(plist_prev(list), nullptr);
+    EXPECT_EQ(plist_get(list, 0), nullptr);
+    plist_remove_first(list, nullptr);
+    EXPECT_EQ(list->count, 0u);
+    EXPECT_EQ(list->cursor, nullptr);
+}
+
+TEST_F(Plist, ZeroFilledRecordIsAnEmptyList) {
+    plist zeroed{};
+    EXPECT_EQ(plist_next(&zeroed), nullptr);
+    plist_append(&zeroed, a);
+    plist_append(&zeroed, b);
+    EXPECT_EQ(items_of(zeroed), (Items{a, b}));
+    plist_clear(&zeroed, nullptr);
+
+    auto* allocated = static_cast<plist*>(zalloc(sizeof(plist)));
+    ASSERT_NE(allocated, nullptr);
+    plist_append(allocated, c);
+    EXPECT_EQ(plist_first(allocated), c);
+    plist_clear(allocated, nullptr);
+    plist_destroy(allocated);
+    plist_destroy(nullptr);
+}
+
+TEST_F(Plist, NullItemsAreStoredAndCounted) {
+    fill({nullptr, a, nullptr});
+    EXPECT_EQ(plist_size(list), 3u);
+    EXPECT_EQ(items_of(*list), (Items{nullptr, a, nullptr}));
+}
+
+TEST_F(Plist, GetByIndex) {
+    fill({a, b, c});
+    struct {
+        std::size_t index;
+        void* item;
+    } const cases[] = {{0, a}, {1, b}, {2, c}, {3, nullptr}, {SIZE_MAX, nullptr}};
+    plist_seek_first(list);
+    for (const auto& row : cases) {
+        EXPECT_EQ(plist_get(list, row.index), row.item) << "index " << row.index;
+    }
+    EXPECT_EQ(list->cursor, list->first) << "get must not move the cursor";
+}
+
+TEST_F(Plist, NextWalksForwardAndStartsOverAfterTheEnd) {
+    fill({a, b, c});
+    EXPECT_EQ(plist_next(list), a);
+    EXPECT_EQ(plist_next(list), b);
+    EXPECT_EQ(plist_next(list), c);
+    EXPECT_EQ(plist_next(list), nullptr);
+    EXPECT_EQ(plist_next(list), a);
+}
+
+TEST_F(Plist, PrevWalksBackwardAndDoesNotWrap) {
+    fill({a, b, c});
+    EXPECT_EQ(plist_prev(list), nullptr) << "fresh list";
+    EXPECT_EQ(plist_last(list), c);
+    EXPECT_EQ(plist_prev(list), b);
+    EXPECT_EQ(plist_prev(list), a);
+    EXPECT_EQ(plist_prev(list), nullptr);
+    EXPECT_EQ(plist_prev(list), nullptr);
+}
+
+TEST_F(Plist, SeeksPlaceTheCursorWithoutReturning) {
+    fill({a, b, c});
+    plist_seek_first(list);
+    EXPECT_EQ(plist_next(list), b);
+    plist_seek_last(list);
+    EXPECT_EQ(plist_prev(list), b);
+    plist_seek_last(list);
+    EXPECT_EQ(plist_next(list), nullptr);
+}
+
+TEST_F(Plist, AppendLeavesAWalkInPlace) {
+    fill({a, b});
+    EXPECT_EQ(plist_first(list), a);
+    plist_append(list, c);
+    EXPECT_EQ(plist_next(list), b);
+    EXPECT_EQ(plist_next(list), c);
+}
+
+TEST_F(Plist, RemoveEndsTheWalk) {
+    fill({a, b, c});
+    EXPECT_EQ(plist_first(list), a);
+    plist_remove(list, c);
+    EXPECT_EQ(list->cursor, nullptr);
+    EXPECT_EQ(plist_next(list), a);
+    EXPECT_EQ(items_of(*list), (Items{a, b}));
+}
+
+TEST_F(Plist, RemovalDuringAWalkRestartsItAndVisitsTheRest) {
+    fill({a, b, a, b, c});
+    int visits = 0;
+    for (void* item = plist_first(list); item != nullptr && visits < 20; item = plist_next(list), ++visits) {
+        if (item == b) plist_remove(list, item);
+    }
+    EXPECT_EQ(items_of(*list), (Items{a, a, c}));
+}
+
+TEST_F(Plist, RemoveTakesTheFrontmostOfTwinItems) {
+    fill({a, b, a});
+    plist_remove(list, a);
+    EXPECT_EQ(items_of(*list), (Items{b, a}));
+    plist_remove(list, a);
+    EXPECT_EQ(items_of(*list), (Items{b}));
+}
+
+TEST_F(Plist, RemoveByIdentityNotByContents) {
+    char first[] = "same";
+    char second[] = "same";
+    fill({first, second});
+    plist_remove(list, second);
+    EXPECT_EQ(items_of(*list), (Items{first}));
+}
+
+TEST_F(Plist, RemoveMissingItemOnlyClearsTheCursor) {
+    fill({a, b});
+    plist_seek_last(list);
+    plist_remove(list, c);
+    EXPECT_EQ(list->cursor, nullptr);
+    EXPECT_EQ(items_of(*list), (Items{a, b}));
+}
+
+TEST_F(Plist, RemoveEachPosition) {
+    struct {
+        void* removed;
+        Items left;
+    } const cases[] = {{a, {b, c}}, {b, {a, c}}, {c, {a, b}}};
+    for (const auto& row : cases) {
+        fill({a, b, c});
+        plist_remove(list, row.removed);
+        EXPECT_EQ(items_of(*list), row.left);
+        plist_clear(list, nullptr);
+    }
+    fill({d});
+    plist_remove(list, d);
+    EXPECT_EQ(list->count, 0u);
+    EXPECT_EQ(list->first, nullptr);
+    EXPECT_EQ(list->last, nullptr);
+}
+
+std::vector<void*> released;
+void record_release(void* item) { released.push_back(item); }
+
+TEST_F(Plist, RemoveFirstReleasesOnlyWhenAsked) {
+    released.clear();
+    fill({a, b, c});
+    plist_seek_last(list);
+    plist_remove_first(list, record_release);
+    EXPECT_EQ(released, (Items{a}));
+    EXPECT_EQ(list->cursor, nullptr);
+    plist_remove_first(list, nullptr);
+    EXPECT_EQ(released, (Items{a}));
+    EXPECT_EQ(items_of(*list), (Items{c}));
+    plist_remove_first(list, record_release);
+    EXPECT_EQ(items_of(*list), Items{});
+    EXPECT_EQ(released, (Items{a, c}));
+}
+
+TEST_F(Plist, RemoveFirstWithFreeReleasesHeapItems) {
+    char* owned = strdup("owned");
+    char* kept = strdup("kept");
+    plist_append(list, owned);
+    plist_append(list, kept);
+    plist_remove_first(list, [](void* item) { std::free(item); });
+    plist_remove_first(list, nullptr);
+    EXPECT_STREQ(kept, "kept") << "an item removed without a release function stays valid";
+    std::free(kept);
+    // `owned` is gone: the sanitizer build would report a leak otherwise.
+}
+
+TEST_F(Plist, ClearReleasesEveryItemInOrderAndLeavesAReusableList) {
+    released.clear();
+    fill({a, b, c});
+    plist_seek_first(list);
+    plist_clear(list, record_release);
+    EXPECT_EQ(released, (Items{a, b, c}));
+    EXPECT_EQ(list->count, 0u);
+    EXPECT_EQ(list->first, nullptr);
+    EXPECT_EQ(list->last, nullptr);
+    EXPECT_EQ(list->cursor, nullptr);
+
+    fill({d});
+    plist_clear(list, nullptr);
+    EXPECT_EQ(released.size(), 3u) << "no release function: items untouched";
+    fill({a});
+    EXPECT_EQ(items_of(*list), (Items{a}));
+}
+
+TEST_F(Plist, AppendListMovesTheNodes) {
+    plist* other = plist_create();
+    fill({a, b});
+    plist_append(other, c);
+    plist_append(other, d);
+    plist_seek_first(list);
+    plist_seek_last(other);
+    plist_append_list(list, other);
+    EXPECT_EQ(items_of(*list), (Items{a, b, c, d}));
+    EXPECT_EQ(list->cursor, list->first) << "the receiving list keeps its cursor";
+    EXPECT_EQ(items_of(*other), Items{});
+    EXPECT_EQ(other->cursor, nullptr);
+
+    plist_append(other, a);
+    EXPECT_EQ(items_of(*other), (Items{a})) << "the emptied list is still usable";
+    plist_clear(other, nullptr);
+    plist_destroy(other);
+}
+
+TEST_F(Plist, AppendListIntoAnEmptyListHandsOverTheCursor) {
+    plist other{};
+    plist_append(&other, a);
+    plist_append(&other, b);
+    plist_append(&other, c);
+    EXPECT_EQ(plist_first(&other), a);
+    EXPECT_EQ(plist_next(&other), b);
+    plist_append_list(list, &other);
+    EXPECT_EQ(plist_next(list), c);
+    EXPECT_EQ(items_of(*list), (Items{a, b, c}));
+    EXPECT_EQ(other.count, 0u);
+}
+
+TEST_F(Plist, AppendListOfNothingChangesNothing) {
+    plist other{};
+    fill({a, b});
+    plist_seek_last(list);
+    plist_node* const cursor = list->cursor;
+    plist_append_list(list, &other);
+    EXPECT_EQ(list->cursor, cursor);
+    EXPECT_EQ(items_of(*list), (Items{a, b}));
+
+    plist empty{};
+    plist_append_list(&empty, &other);
+    EXPECT_EQ(empty.count, 0u);
+    EXPECT_EQ(empty.first, nullptr);
+}
+
+TEST_F(Plist, AppendListOntoItselfChangesNothing) {
+    fill({a, b});
+    plist_append_list(list, list);
+    EXPECT_EQ(items_of(*list), (Items{a, b}));
+}
+
+// Allocation failures, made real in a child whose heap has run dry.
+// The child reports failed checks on stderr and through its exit code.
+#define CHILD_CHECK(condition)                                                          \
+    do {                                                                                \
+        if (!(condition)) {                                                             \
+            std::fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
+            failures = 1;                                                               \
+        }                                                                               \
+    } while (0)
+
+TEST(PlistOutOfMemoryDeathTest, AllocationsFailWithoutChangingTheList) {
+    if (const char* reason = corvane_test::heap_exhaustion_unavailable()) GTEST_SKIP() << reason;
+    log_close();
+    log_set_verbosity(4);
+    EXPECT_EXIT(
+        {
+            plist list{};
+            plist_append(&list, a);
+            log_write(LVL_USER, "heap still there");  // loads the time zone first
+            int failures = 0;
+            CHILD_CHECK(corvane_test::exhaust_heap());
+            CHILD_CHECK(zalloc(16) == nullptr);
+            CHILD_CHECK(plist_create() == nullptr);
+            plist_seek_first(&list);
+            plist_node* const cursor = list.cursor;
+            plist_append(&list, b);
+            CHILD_CHECK(list.count == 1 && list.first == list.last && list.first->data == a);
+            CHILD_CHECK(list.cursor == cursor);
+            std::_Exit(failures);
+        },
+        ::testing::ExitedWithCode(0), "  FATAL: Unable to allocate memory\n");
+}
+
+}  // namespace
