@@ -76,8 +76,8 @@ TEST_F(FieldCheckTest, RefusedFieldsEndTheRunWithTheirMessage) {
     const Case cases[] = {
         {"65-byte nickname", {"add", name65, "p"}, too_long_name},
         {"33 two-byte characters", {"add", repeat("\xC3\xA9", 33), "p"}, too_long_name},
-        {"too long wins over blank", {"add", " " + repeat("n", 64), "p"}, too_long_name},
-        {"too long wins over control", {"add", "\x01" + repeat("n", 64), "p"}, too_long_name},
+        {"too long wins over blank", {"add", std::string(" ").append(repeat("n", 64)), "p"}, too_long_name},
+        {"too long wins over control", {"add", std::string("\x01").append(repeat("n", 64)), "p"}, too_long_name},
         {"leading tab", {"add", "\tx", "p"}, starts_blank},
         {"leading CR", {"add", "\rx", "p"}, starts_blank},
         {"leading space", {"add", " x", "p"}, starts_blank},
