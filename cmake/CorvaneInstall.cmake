@@ -6,6 +6,13 @@ set(CORVANE_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/corvane")
 
 if(TARGET corvane-userdb)
     install(TARGETS corvane-userdb RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT runtime)
+    install(FILES packaging/corvane-userdb.1
+        DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT runtime)
+    # Relative to the prefix, where bash-completion looks for it under
+    # XDG_DATA_DIRS; never the system's absolute directory.
+    install(FILES packaging/corvane-userdb.bash-completion
+        DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions"
+        RENAME corvane-userdb COMPONENT runtime)
 endif()
 
 # The include directory reaches consumers through the target's

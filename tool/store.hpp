@@ -11,7 +11,7 @@ namespace corvane::userdb {
 // Size of the buffer a statement is formatted into, terminator included.
 inline constexpr std::size_t STATEMENT_LIMIT = 1024;
 
-#define CORVANE_SCHEMA_STATEMENT                                                                  \
+#define CORVANE_SCHEMA_STATEMENT                                                                \
     "CREATE TABLE users(nickname CHAR NOT NULL UNIQUE,password CHAR NOT NULL,credentials CHAR " \
     "NOT NULL DEFAULT 'user',created TIMESTAMP DEFAULT (DATETIME('NOW')),activity TIMESTAMP "   \
     "DEFAULT (DATETIME('NOW')));"

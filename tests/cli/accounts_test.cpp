@@ -47,8 +47,9 @@ TEST_F(AddTest, StoresTheAccountWithTheGivenOrDefaultClass) {
 TEST_F(AddTest, ADuplicateNicknameFailsAndKeepsTheFirstAccount) {
     create_table();
     ASSERT_EQ(run("add", {"alice", "secret", "admin"}), quiet_success);
-    EXPECT_EQ(run("add", {"alice", "other"}),
-              failure("ERROR: UNIQUE constraint failed: users.nickname\nUnable to add user \"alice\"\n"));
+    EXPECT_EQ(
+        run("add", {"alice", "other"}),
+        failure("ERROR: UNIQUE constraint failed: users.nickname\nUnable to add user \"alice\"\n"));
     EXPECT_EQ(run("add", {"Alice", "other"}), quiet_success);  // case matters
     EXPECT_EQ(read_accounts(db),
               (accounts{{"alice", "secret", "admin"}, {"Alice", "other", "user"}}));
@@ -76,8 +77,12 @@ TEST_F(FieldCheckTest, RefusedFieldsEndTheRunWithTheirMessage) {
     const Case cases[] = {
         {"65-byte nickname", {"add", name65, "p"}, too_long_name},
         {"33 two-byte characters", {"add", repeat("\xC3\xA9", 33), "p"}, too_long_name},
-        {"too long wins over blank", {"add", " " + repeat("n", 64), "p"}, too_long_name},
-        {"too long wins over control", {"add", "\x01" + repeat("n", 64), "p"}, too_long_name},
+        {"too long wins over blank",
+         {"add", std::string(" ").append(repeat("n", 64)), "p"},
+         too_long_name},
+        {"too long wins over control",
+         {"add", std::string("\x01").append(repeat("n", 64)), "p"},
+         too_long_name},
         {"leading tab", {"add", "\tx", "p"}, starts_blank},
         {"leading CR", {"add", "\rx", "p"}, starts_blank},
         {"leading space", {"add", " x", "p"}, starts_blank},
@@ -131,8 +136,16 @@ TEST_F(FieldCheckTest, AcceptedFieldsAtTheEdgesAreStoredExactly) {
 TEST_F(ChangeTest, HostileValuesAreStoredAndMatchedExactlyAsTyped) {
     create_table();
     const std::vector<std::string> nicknames = {
-        "it's", "'", "''", "'); DROP TABLE users; --", "' OR '1'='1", "%s%n%x", "back\\slash",
-        "\"double\"", repeat("'", 64), repeat("\xE4\xB8\xAD", 21) + "a",
+        "it's",
+        "'",
+        "''",
+        "'); DROP TABLE users; --",
+        "' OR '1'='1",
+        "%s%n%x",
+        "back\\slash",
+        "\"double\"",
+        repeat("'", 64),
+        repeat("\xE4\xB8\xAD", 21) + "a",
     };
     for (std::size_t i = 0; i < nicknames.size(); ++i) {
         const std::string password = "p'%n\\\"" + std::to_string(i);
@@ -171,8 +184,8 @@ TEST_F(ChangeTest, AnUnknownNicknameFailsWithTheCommandsMessageOnly) {
     ASSERT_EQ(run("add", {"alice", "secret"}), quiet_success);
     // Nicknames add would refuse are looked up as typed and match nothing.
     for (const std::string& name :
-         {std::string("nobody"), std::string("ALICE"), std::string(" alice"),
-          repeat("x", 200), std::string("\xFF\x01\t")}) {
+         {std::string("nobody"), std::string("ALICE"), std::string(" alice"), repeat("x", 200),
+          std::string("\xFF\x01\t")}) {
         EXPECT_EQ(run("del", {name}), failure("Unable to delete user \"" + name + "\".\n"));
         EXPECT_EQ(run("mod", {name, "op"}),
                   failure("Unable to set credentials for user \"" + name + "\"\n"));

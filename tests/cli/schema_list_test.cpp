@@ -37,7 +37,8 @@ TEST_F(SchemaTest, CreatingTwiceReportsTheErrorButSucceeds) {
     create_table();
     ASSERT_EQ(run("add", {"alice", "secret"}), quiet_success);
     EXPECT_EQ(run("create"), (run_result{0, "", "ERROR: table users already exists\n"}));
-    EXPECT_EQ(read_accounts(db), (std::vector<std::vector<std::string>>{{"alice", "secret", "user"}}));
+    EXPECT_EQ(read_accounts(db),
+              (std::vector<std::vector<std::string>>{{"alice", "secret", "user"}}));
 }
 
 TEST_F(SchemaTest, AFileThatCannotBeOpenedEndsEveryCommand) {
@@ -76,15 +77,18 @@ TEST_F(SchemaTest, ALockHeldByAnotherConnectionFailsAtOnce) {
                   failure("ERROR: database is locked\nUnable to add user \"bob\"\n"));
         EXPECT_EQ(run("del", {"alice"}),
                   failure("ERROR: database is locked\nUnable to delete user \"alice\".\n"));
-        EXPECT_EQ(run("mod", {"alice", "op"}),
-                  failure("ERROR: database is locked\nUnable to set credentials for user \"alice\"\n"));
-        EXPECT_EQ(run("pass", {"alice", "new"}),
-                  failure("ERROR: database is locked\nUnable to change password for user \"alice\"\n"));
+        EXPECT_EQ(
+            run("mod", {"alice", "op"}),
+            failure("ERROR: database is locked\nUnable to set credentials for user \"alice\"\n"));
+        EXPECT_EQ(
+            run("pass", {"alice", "new"}),
+            failure("ERROR: database is locked\nUnable to change password for user \"alice\"\n"));
         EXPECT_EQ(run("list"), failure(""));
         EXPECT_EQ(run("create"), (run_result{0, "", "ERROR: database is locked\n"}));
         holder.exec("ROLLBACK");
     }
-    EXPECT_EQ(read_accounts(db), (std::vector<std::vector<std::string>>{{"alice", "secret", "user"}}));
+    EXPECT_EQ(read_accounts(db),
+              (std::vector<std::vector<std::string>>{{"alice", "secret", "user"}}));
 }
 
 TEST_F(ListTest, PrintsClassTabNicknamePerAccount) {
@@ -118,8 +122,9 @@ TEST_F(ListTest, ManyRowsAreAllPrinted) {
 TEST_F(ListTest, TablesOfAnotherShapeNeverCrashTheListing) {
     {
         sqlite_db seed(db);
-        seed.exec("CREATE TABLE users(nickname, password, credentials);"
-                  "INSERT INTO users VALUES('alice', 'x', NULL), (NULL, 'y', 'op');");
+        seed.exec(
+            "CREATE TABLE users(nickname, password, credentials);"
+            "INSERT INTO users VALUES('alice', 'x', NULL), (NULL, 'y', 'op');");
     }
     EXPECT_EQ(run("list"), (run_result{0, "\talice\nop\t\n", ""}));
 

@@ -46,7 +46,21 @@ echo "== installing into $prefix"
 
 echo "== checking the installed tree"
 if [ "$expect_tool" = 1 ]; then
-    [ -x "$prefix/bin/corvane-userdb" ] || fail "bin/corvane-userdb missing or not executable"
+    tool=$prefix/bin/corvane-userdb
+    [ -x "$tool" ] || fail "bin/corvane-userdb missing or not executable"
+    cmp -s "$source_dir/packaging/corvane-userdb.1" "$prefix/share/man/man1/corvane-userdb.1" ||
+        fail "share/man/man1/corvane-userdb.1 missing or not the packaged page"
+    cmp -s "$source_dir/packaging/corvane-userdb.bash-completion" \
+        "$prefix/share/bash-completion/completions/corvane-userdb" ||
+        fail "share/bash-completion/completions/corvane-userdb missing or not the packaged one"
+    # The installed tool runs: a demo database with one account.
+    db=$work/demo.db
+    if "$tool" "$db" create && "$tool" "$db" add alice wonderland admin; then
+        listing=$("$tool" "$db" list) || fail "installed tool: list failed"
+        [ "$listing" = "$(printf 'admin\talice')" ] || fail "installed tool listed: $listing"
+    else
+        fail "installed tool: create or add failed"
+    fi
 fi
 for header in base32 chars convert log plist text util; do
     [ -f "$prefix/include/corvane/$header.hpp" ] || fail "include/corvane/$header.hpp missing"

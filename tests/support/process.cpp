@@ -78,8 +78,8 @@ run_result run_program(const std::string& path, const std::vector<std::string>& 
     posix_spawn_file_actions_addopen(&actions, 2, err.path.c_str(), O_WRONLY | O_TRUNC, 0);
 
     pid_t child = 0;
-    const int spawned = posix_spawn(&child, words.front().c_str(), &actions, nullptr, argv.data(),
-                                    environ);
+    const int spawned =
+        posix_spawn(&child, words.front().c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) throw std::system_error(spawned, std::generic_category(), "posix_spawn");
 
@@ -88,8 +88,7 @@ run_result run_program(const std::string& path, const std::vector<std::string>& 
         if (errno != EINTR) throw std::system_error(errno, std::generic_category(), "waitpid");
     }
     run_result result{};
-    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
-                                           : 128 + WTERMSIG(wait_status);
+    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     if (options.stdout_path.empty()) result.out = read_file(out.path);
     result.err = read_file(err.path);
     return result;

@@ -40,9 +40,9 @@ std::vector<row> sqlite_db::query(const std::string& sql) {
             if (text == nullptr) {
                 values.emplace_back(std::nullopt);
             } else {
-                values.emplace_back(std::string(reinterpret_cast<const char*>(text),
-                                                static_cast<std::size_t>(
-                                                    sqlite3_column_bytes(statement, column))));
+                values.emplace_back(
+                    std::string(reinterpret_cast<const char*>(text),
+                                static_cast<std::size_t>(sqlite3_column_bytes(statement, column))));
             }
         }
         rows.push_back(std::move(values));

@@ -82,15 +82,16 @@ TEST(Utf8Valid, FourByteBoundaries) {
         {{0xF0, 0x90, 0x80, 0x80}, true},   // U+10000
         {{0xF4, 0x8F, 0xBF, 0xBF}, true},   // U+10FFFF
         {{0xF4, 0x90, 0x80, 0x80}, false},  // above U+10FFFF
-        {{0xF5, 0x80, 0x80, 0x80}, false},
+        {{0xF5, 0x80, 0x80, 0x80}, false},  // lead byte above F4
         {{0xF1, 0x80, 0x80}, false},        // cut short
         {{0xF1, 0x80, 0x41, 0x80}, false},  // ASCII inside a sequence
         {{0xEF, 0xBF, 0xBF}, true},         // U+FFFF is a noncharacter but well-formed
-        {{0xED, 0x9F, 0xBF}, true},
-        {{0xED, 0xA0, 0x80}, false},
-        {{}, true},
+        {{0xED, 0x9F, 0xBF}, true},         // U+D7FF, just below the surrogates
+        {{0xED, 0xA0, 0x80}, false},        // U+D800, a surrogate
+        {{}, true},                         // nothing at all
     };
-    for (const Case& c : cases) EXPECT_EQ(valid(c.bytes), c.valid) << testing::PrintToString(c.bytes);
+    for (const Case& c : cases)
+        EXPECT_EQ(valid(c.bytes), c.valid) << testing::PrintToString(c.bytes);
 }
 
 TEST(Utf8Valid, LongRunsTakeEveryPathOfTheWalk) {
@@ -134,9 +135,9 @@ TEST(Utf8Printable, ControlBytesThenWellFormedness) {
         bool printable;
     };
     const Case cases[] = {
-        {"", true},           {"\t\n\r", true},  {"\x1B", false},   {"\x7F", true},
-        {"\xC2\x85", true},   {"\x1B\xFF", false}, {"ok\xFF", false}, {"a\x01", false},
-        {"h\xC3\xA9llo", true},
+        {"", true},        {"\t\n\r", true},   {"\x1B", false},
+        {"\x7F", true},    {"\xC2\x85", true}, {"\x1B\xFF", false},
+        {"ok\xFF", false}, {"a\x01", false},   {"h\xC3\xA9llo", true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(utf8_printable_n(c.bytes.data(), c.bytes.size()), c.printable)

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Drives the bash completion in a real bash: sources it, checks that it is
+# registered for corvane-userdb, then completes command lines and compares
+# COMPREPLY with what is expected.
+#   completion_test.sh COMPLETION_FILE
+set -uo pipefail
+
+completion_file=$1
+failures=0
+
+# shellcheck source=/dev/null
+source "$completion_file" || { echo "FAIL: cannot source $completion_file"; exit 1; }
+
+registered=$(complete -p corvane-userdb 2>&1)
+if [[ $registered != "complete -F _corvane_userdb corvane-userdb" ]]; then
+    echo "FAIL: registration is: $registered"
+    failures=$((failures + 1))
+fi
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+mkdir "$scratch/alpha dir"
+touch "$scratch/alpha.db" "$scratch/beta.db"
+cd "$scratch" || exit 1
+
+# expect "LINE" "EXPECTED...": completes the last word of LINE (a trailing
+# space means a new, empty word) and wants exactly the EXPECTED words, in
+# any order.
+expect() {
+    local line=$1
+    shift
+    read -r -a COMP_WORDS <<<"$line"
+    [[ $line == *' ' ]] && COMP_WORDS+=("")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    COMP_LINE=$line
+    COMP_POINT=${#line}
+    COMPREPLY=(unset)
+    _corvane_userdb corvane-userdb "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+
+    local got want
+    got="${#COMPREPLY[@]}:$(printf '%s\n' "${COMPREPLY[@]}" | sort)"
+    want="$#:$(printf '%s\n' "$@" | sort)"
+    if [[ $got != "$want" ]]; then
+        echo "FAIL: '$line' completed to [${COMPREPLY[*]}], expected [$*]"
+        failures=$((failures + 1))
+    fi
+}
+
+classes=(admin super op user bot ubot opbot opubot)
+
+# The file argument: file names, spaces kept inside one word.
+expect "corvane-userdb al" "alpha dir" "alpha.db"
+expect "corvane-userdb b" "beta.db"
+expect "corvane-userdb zz"
+
+# The command word.
+expect "corvane-userdb a.db " create list add del mod pass
+expect "corvane-userdb a.db c" create
+expect "corvane-userdb a.db d" del
+expect "corvane-userdb a.db p" pass
+expect "corvane-userdb a.db x"
+
+# add: nickname, password, then the class.
+expect "corvane-userdb a.db add "
+expect "corvane-userdb a.db add alice "
+expect "corvane-userdb a.db add alice secret " "${classes[@]}"
+expect "corvane-userdb a.db add alice secret op" op opbot opubot
+expect "corvane-userdb a.db add alice secret u" user ubot
+expect "corvane-userdb a.db add alice secret admin "
+
+# mod: nickname, then the class.
+expect "corvane-userdb a.db mod "
+expect "corvane-userdb a.db mod alice " "${classes[@]}"
+expect "corvane-userdb a.db mod alice s" super
+expect "corvane-userdb a.db mod alice super "
+
+# The other commands take no class anywhere.
+expect "corvane-userdb a.db del "
+expect "corvane-userdb a.db pass alice "
+expect "corvane-userdb a.db pass alice secret "
+expect "corvane-userdb a.db list "
+expect "corvane-userdb a.db create "
+
+if ((failures > 0)); then
+    echo "$failures completion case(s) failed"
+    exit 1
+fi
+echo "all completion cases passed"
