@@ -3,13 +3,13 @@
 // format_byte_size always terminated and inside its buffer.
 #include <corvane/convert.hpp>
 
+#include <strings.h>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <strings.h>
 
 namespace {
 

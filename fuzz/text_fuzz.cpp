@@ -63,8 +63,8 @@ std::vector<std::string> model_list(const std::string& text, const std::string& 
     std::size_t start = 0;
     while (true) {
         const std::size_t found = text.find(separator, start);
-        const std::string piece = text.substr(start, found == std::string::npos ? std::string::npos
-                                                                                : found - start);
+        const std::string piece =
+            text.substr(start, found == std::string::npos ? std::string::npos : found - start);
         if (!piece.empty() || keep_empty) items.push_back(piece);
         if (found == std::string::npos) return items;
         start = found + separator.size();
@@ -91,8 +91,8 @@ void check_in_place(const std::string& text) {
 
     auto quoted = writable(text);
     const char* unquoted = corvane::unquote(quoted.get());
-    const bool pair = text.size() >= 2 && (text[0] == '\'' || text[0] == '"') &&
-                      text.back() == text[0];
+    const bool pair =
+        text.size() >= 2 && (text[0] == '\'' || text[0] == '"') && text.back() == text[0];
     if (unquoted != (pair ? text.substr(1, text.size() - 2) : text)) std::abort();
 
     auto line = writable(text);
@@ -123,8 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!text.empty()) {
         for (const bool keep_empty : {false, true}) {
             corvane::plist* list = corvane::plist_create();
-            const int appended = corvane::tokens_to_list(text.c_str(), separator.c_str(), list,
-                                                         keep_empty);
+            const int appended =
+                corvane::tokens_to_list(text.c_str(), separator.c_str(), list, keep_empty);
             const std::vector<std::string> items = model_list(text, separator, keep_empty);
             if (appended != static_cast<int>(items.size())) std::abort();
             if (corvane::plist_size(list) != items.size()) std::abort();

@@ -12,8 +12,8 @@ namespace corvane::userdb {
 namespace {
 
 // In the order they are compared.
-constexpr std::array<const char*, 8> credential_classes{
-    "admin", "super", "op", "user", "bot", "ubot", "opbot", "opubot"};
+constexpr std::array<const char*, 8> credential_classes{"admin", "super", "op",    "user",
+                                                        "bot",   "ubot",  "opbot", "opubot"};
 
 [[noreturn]] void refuse(const char* message) {
     std::fputs(message, stderr);
@@ -62,8 +62,9 @@ void check_password(const char* password) {
 
 const char* check_credentials(const char* word) {
     if (const char* name = find_credentials(word)) return name;
-    refuse("Invalid user credentials. Must be one of: 'bot', 'ubot', 'opbot', 'opubot', "
-           "'admin', 'super', 'op' or 'user'\n");
+    refuse(
+        "Invalid user credentials. Must be one of: 'bot', 'ubot', 'opbot', 'opubot', "
+        "'admin', 'super', 'op' or 'user'\n");
 }
 
 }  // namespace corvane::userdb

@@ -19,7 +19,8 @@ void check(bool ok, const char* what) {
 
 int main() {
     check(corvane::char_is_blank('\t') && !corvane::char_is_blank('\n'), "char_is_blank");
-    check(corvane::utf8_valid("gr\xC3\xBC\xC3\x9F") && !corvane::utf8_valid("\xC0\x80"), "utf8_valid");
+    check(corvane::utf8_valid("gr\xC3\xBC\xC3\x9F") && !corvane::utf8_valid("\xC0\x80"),
+          "utf8_valid");
 
     std::int32_t number = 0;
     check(corvane::parse_decimal("-2147483648", &number) && number == INT32_MIN, "parse_decimal");

@@ -81,7 +81,8 @@ inline bool exhaust_heap() {
     cap.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(page_size) + (8u << 20);
     if (setrlimit(RLIMIT_AS, &cap) != 0) return false;
 
-    constexpr std::size_t sizes[] = {1u << 20, 1u << 16, 1u << 12, 1u << 8, 1u << 6, 1u << 4, sizeof(void*)};
+    constexpr std::size_t sizes[] = {1u << 20, 1u << 16, 1u << 12,     1u << 8,
+                                     1u << 6,  1u << 4,  sizeof(void*)};
     for (const std::size_t size : sizes) {
         while (take(size) != nullptr) {
         }

@@ -49,7 +49,8 @@ bytes text_bytes(std::string_view text) { return bytes(text.begin(), text.end())
 
 TEST(CharIsBase32, ExactlyTheAlphabet) {
     for (unsigned c = 0; c < 256; ++c) {
-        const bool expected = c != 0 && ALPHABET.find(static_cast<char>(c)) != std::string_view::npos;
+        const bool expected =
+            c != 0 && ALPHABET.find(static_cast<char>(c)) != std::string_view::npos;
         EXPECT_EQ(char_is_base32(static_cast<unsigned char>(c)), expected) << "code " << c;
     }
 }
@@ -143,7 +144,8 @@ TEST(B32Decode, StopsWhenTheBufferIsFull) {
     const std::string text = "MFRGGZDFMFRGGZDF";  // "abcdeabcde"
     const bytes plain = text_bytes("abcdeabcde");
     for (std::size_t capacity = 1; capacity <= plain.size(); ++capacity) {
-        EXPECT_EQ(decode(text, capacity), bytes(plain.begin(), plain.begin() + static_cast<long>(capacity)))
+        EXPECT_EQ(decode(text, capacity),
+                  bytes(plain.begin(), plain.begin() + static_cast<long>(capacity)))
             << "capacity " << capacity;
     }
     EXPECT_EQ(decode("MFRGG", 3), text_bytes("abc"));  // the 25th bit is dropped

@@ -85,7 +85,8 @@ TEST(ParseDecimal, AcceptsOptionalMinusAndDigitsOnly) {
 }
 
 TEST(ParseDecimal, RefusesAnythingElseAndLeavesTheValueAlone) {
-    const char* const refused[] = {"", "-", "+5", " 5", "5 ", "5\n", "--5", "5-", "1x", "x1", "0x10", "1.5"};
+    const char* const refused[] = {"",    "-",  "+5", " 5", "5 ",   "5\n",
+                                   "--5", "5-", "1x", "x1", "0x10", "1.5"};
     for (const char* text : refused) {
         std::int32_t value = UNTOUCHED;
         EXPECT_FALSE(parse_decimal(text, &value)) << '"' << text << '"';
@@ -101,10 +102,12 @@ struct flag_case {
 TEST(ParseFlag, KnowsItsVocabularyInAnyCase) {
     const std::optional<std::int32_t> refused;
     const flag_case cases[] = {
-        {"1", 1},      {"0", 0},     {"on", 1},      {"no", 0},     {"yes", 1},     {"off", 0},
-        {"true", 1},   {"false", 0}, {"Yes", 1},     {"OFF", 0},    {"TRUE", 1},    {"FaLsE", 0},
-        {"2", refused}, {"y", refused}, {"enable", refused}, {" yes", refused}, {"yes ", refused},
-        {"", refused},  {"truex", refused}, {"ye", refused}, {"01", refused},
+        {"1", 1},          {"0", 0},       {"on", 1},           {"no", 0},
+        {"yes", 1},        {"off", 0},     {"true", 1},         {"false", 0},
+        {"Yes", 1},        {"OFF", 0},     {"TRUE", 1},         {"FaLsE", 0},
+        {"2", refused},    {"y", refused}, {"enable", refused}, {" yes", refused},
+        {"yes ", refused}, {"", refused},  {"truex", refused},  {"ye", refused},
+        {"01", refused},
     };
     for (const auto& c : cases) {
         std::int32_t flag = UNTOUCHED;
@@ -220,7 +223,9 @@ private:
     std::optional<std::string> saved_tz_;
 };
 
-constexpr std::time_t at(int hour, int minute, int second) { return hour * 3600 + minute * 60 + second; }
+constexpr std::time_t at(int hour, int minute, int second) {
+    return hour * 3600 + minute * 60 + second;
+}
 
 TEST_F(ClockStamp, ShowsHourAndMinuteOfTheLocalTime) {
     const struct {

@@ -57,7 +57,8 @@ std::vector<std::string> lines_of(const std::string& text) {
 // A log line is "YYYY-MM-DD HH:MM:SS NAME: message\n" with the name right-
 // aligned in six columns. The stamp varies, so only its shape is checked.
 void expect_line(const std::string& line, const std::string& field, const std::string& message) {
-    static const std::regex stamp("[0-9]{4}-[0-1][0-9]-[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9]");
+    static const std::regex stamp(
+        "[0-9]{4}-[0-1][0-9]-[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9]");
     ASSERT_GE(line.size(), 19u) << line;
     EXPECT_TRUE(std::regex_match(line.substr(0, 19), stamp)) << line;
     EXPECT_EQ(line.substr(19), " " + field + ": " + message + "\n");
@@ -150,7 +151,7 @@ TEST_F(Log, VerbosityLetsThroughTheLevelsBelowIt) {
     struct {
         int verbosity;
         std::size_t lines;
-    } const cases[] = {{-3, 0}, {0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4},
+    } const cases[] = {{-3, 0}, {0, 0}, {1, 1},   {2, 2},   {3, 3},    {4, 4},
                        {5, 5},  {6, 6}, {10, 10}, {11, 11}, {1000, 11}};
     for (const auto& row : cases) {
         SCOPED_TRACE("verbosity " + std::to_string(row.verbosity));
@@ -162,7 +163,8 @@ TEST_F(Log, VerbosityLetsThroughTheLevelsBelowIt) {
         }
         const auto lines = lines_of(read_file(file));
         ASSERT_EQ(lines.size(), row.lines);
-        for (std::size_t level = 0; level < lines.size(); ++level) expect_line(lines[level], fields[level], "m");
+        for (std::size_t level = 0; level < lines.size(); ++level)
+            expect_line(lines[level], fields[level], "m");
     }
 }
 
@@ -212,7 +214,8 @@ TEST_F(Log, FileIsAppendedToAndHoldsEveryLineAtOnce) {
 }
 
 TEST_F(Log, OpenSetsTheCLocale) {
-    if (std::setlocale(LC_ALL, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale to start from";
+    if (std::setlocale(LC_ALL, "C.UTF-8") == nullptr)
+        GTEST_SKIP() << "no C.UTF-8 locale to start from";
     log_open(nullptr, false);
     EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");
 }
@@ -358,7 +361,8 @@ TEST_F(Log, SystemLogReceivesTheForwardedLevels) {
         SCOPED_TRACE("TRACE and above, and levels outside the table, are not forwarded");
         log_set_verbosity(100);
         stderr_capture err(dir_ / "stderr");
-        for (int level = LVL_TRACE; level <= LVL_PLUGIN; ++level) log_write(static_cast<log_level>(level), "no");
+        for (int level = LVL_TRACE; level <= LVL_PLUGIN; ++level)
+            log_write(static_cast<log_level>(level), "no");
         log_write(static_cast<log_level>(-1), "no");
         log_write(static_cast<log_level>(11), "no");
         log_write(LVL_INFO, "marker 1");

@@ -37,7 +37,8 @@ std::vector<void*> items_of(const plist& list) {
     EXPECT_EQ(tail, list.last);
     EXPECT_EQ(forward.size(), list.count);
     std::vector<void*> backward;
-    for (const plist_node* node = list.last; node != nullptr && backward.size() <= list.count; node = node->prev) {
+    for (const plist_node* node = list.last; node != nullptr && backward.size() <= list.count;
+         node = node->prev) {
         backward.push_back(node->data);
     }
     std::reverse(backward.begin(), backward.end());
@@ -159,7 +160,8 @@ TEST_F(Plist, RemoveEndsTheWalk) {
 TEST_F(Plist, RemovalDuringAWalkRestartsItAndVisitsTheRest) {
     fill({a, b, a, b, c});
     int visits = 0;
-    for (void* item = plist_first(list); item != nullptr && visits < 20; item = plist_next(list), ++visits) {
+    for (void* item = plist_first(list); item != nullptr && visits < 20;
+         item = plist_next(list), ++visits) {
         if (item == b) plist_remove(list, item);
     }
     EXPECT_EQ(items_of(*list), (Items{a, a, c}));

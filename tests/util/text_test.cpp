@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -115,9 +115,9 @@ TEST_F(Text, UnquoteStripsOneMatchingOuterPair) {
         const char* in;
         const char* out;
     } const cases[] = {
-        {"''", ""},           {"\"\"", ""},          {"'", "'"},           {"", ""},
-        {"'a\"", "'a\""},     {"\"it's\"", "it's"},  {"'a'b'", "a'b"},     {"''x''", "'x'"},
-        {"x'", "x'"},         {"'x", "'x"},          {"plain", "plain"},   {"`x`", "`x`"},
+        {"''", ""},       {"\"\"", ""},         {"'", "'"},         {"", ""},
+        {"'a\"", "'a\""}, {"\"it's\"", "it's"}, {"'a'b'", "a'b"},   {"''x''", "'x'"},
+        {"x'", "x'"},     {"'x", "'x"},         {"plain", "plain"}, {"`x`", "`x`"},
     };
     for (const auto& row : cases) {
         std::string storage = row.in;
@@ -191,13 +191,15 @@ TEST_F(Text, ForEachTokenStopsWhenTheCallbackSaysSo) {
 
     calls = recorder{};
     calls.stop_at = 1;
-    EXPECT_EQ(for_each_token("a,last", ",", &calls, record), -1) << "a stop on the last piece counts too";
+    EXPECT_EQ(for_each_token("a,last", ",", &calls, record), -1)
+        << "a stop on the last piece counts too";
 }
 
 TEST_F(Text, ForEachTokenPiecesAreWritableCopies) {
     const std::string text = "ab,cd";
     const auto shout = [](char* piece, int, void*) {
-        for (char* p = piece; *p != '\0'; ++p) *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+        for (char* p = piece; *p != '\0'; ++p)
+            *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
         return 0;
     };
     EXPECT_EQ(for_each_token(text.c_str(), ",", nullptr, shout), 2);
@@ -214,7 +216,8 @@ TEST_F(Text, ForEachTokenRejectsMissingArguments) {
 
 std::vector<std::string> strings_of(plist* list) {
     std::vector<std::string> items;
-    for (std::size_t at = 0; at < plist_size(list); ++at) items.emplace_back(static_cast<char*>(plist_get(list, at)));
+    for (std::size_t at = 0; at < plist_size(list); ++at)
+        items.emplace_back(static_cast<char*>(plist_get(list, at)));
     return items;
 }
 
@@ -304,7 +307,8 @@ TEST_F(Text, ForEachFileLineReportsFilesItCannotUse) {
     recorder calls;
     const fs::path missing = dir_ / "missing";
     EXPECT_EQ(for_each_file_line(missing.c_str(), &calls, record), -2);
-    EXPECT_EQ(messages(), Strings{" ERROR: Unable to open file " + missing.string() + ": No such file or directory\n"});
+    EXPECT_EQ(messages(), Strings{" ERROR: Unable to open file " + missing.string() +
+                                  ": No such file or directory\n"});
 
     const fs::path empty = dir_ / "empty";
     write_file(empty, "");
@@ -313,7 +317,8 @@ TEST_F(Text, ForEachFileLineReportsFilesItCannotUse) {
 
     // A directory opens read-only but cannot be read.
     EXPECT_EQ(for_each_file_line(dir_.c_str(), &calls, record), -1);
-    EXPECT_EQ(messages(), Strings{" ERROR: Unable to read from file " + dir_.string() + ": Is a directory\n"});
+    EXPECT_EQ(messages(),
+              Strings{" ERROR: Unable to read from file " + dir_.string() + ": Is a directory\n"});
 
     EXPECT_EQ(for_each_file_line(nullptr, &calls, record), -2);
     EXPECT_TRUE(calls.seen.empty());
@@ -350,7 +355,8 @@ TEST_F(Text, ForEachFileLineReadsNoMoreThanTheLimit) {
 
 // Feeds a FIFO in pieces with pauses between them, optionally interrupting
 // the reading thread with a signal during the first pause.
-void feed_fifo(const fs::path& fifo, const std::vector<std::string>& pieces, std::optional<pthread_t> interrupt) {
+void feed_fifo(const fs::path& fifo, const std::vector<std::string>& pieces,
+               std::optional<pthread_t> interrupt) {
     // A reader that gives up early must fail the test, not kill it.
     sigset_t pipe_signal;
     sigemptyset(&pipe_signal);
@@ -372,7 +378,8 @@ void feed_fifo(const fs::path& fifo, const std::vector<std::string>& pieces, std
 TEST_F(Text, ForEachFileLineReadsAFifoFedInPieces) {
     const fs::path fifo = dir_ / "fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::thread writer(feed_fifo, fifo, std::vector<std::string>{"alp", "ha\nbeta\r", "\n", "gamma"}, std::nullopt);
+    std::thread writer(feed_fifo, fifo,
+                       std::vector<std::string>{"alp", "ha\nbeta\r", "\n", "gamma"}, std::nullopt);
     recorder calls;
     const int result = for_each_file_line(fifo.c_str(), &calls, record);
     writer.join();
@@ -392,7 +399,8 @@ TEST_F(Text, ForEachFileLineContinuesAfterAnInterruptedRead) {
 
     const fs::path fifo = dir_ / "fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::thread writer(feed_fifo, fifo, std::vector<std::string>{"first\n", "second\n"}, std::optional<pthread_t>(pthread_self()));
+    std::thread writer(feed_fifo, fifo, std::vector<std::string>{"first\n", "second\n"},
+                       std::optional<pthread_t>(pthread_self()));
     recorder calls;
     const int result = for_each_file_line(fifo.c_str(), &calls, record);
     writer.join();
@@ -416,7 +424,8 @@ TEST_F(Text, ForEachFileLineContinuesAfterAnInterruptedRead) {
 class TextOutOfMemoryDeathTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const char* reason = corvane_test::heap_exhaustion_unavailable()) GTEST_SKIP() << reason;
+        if (const char* reason = corvane_test::heap_exhaustion_unavailable())
+            GTEST_SKIP() << reason;
         log_close();
         log_set_verbosity(4);
     }

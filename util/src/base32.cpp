@@ -15,10 +15,10 @@ constexpr std::string_view b32_alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567";
 // "Z" (90). Entries 6..14 ("8" up to "@") are never consulted: the mask
 // below refuses those characters first.
 constexpr std::array<std::uint8_t, 41> b32_values{
-    26, 27, 28, 29, 30, 31,                                                   // "2".."7"
-    0,  0,  0,  0,  0,  0,  0,  0,  0,                                        // "8".."@"
-    0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17,  // "A".."R"
-    18, 19, 20, 21, 22, 23, 24, 25,                                           // "S".."Z"
+    26, 27, 28, 29, 30, 31,                                                // "2".."7"
+    0,  0,  0,  0,  0,  0,  0,  0,  0,                                     // "8".."@"
+    0,  1,  2,  3,  4,  5,  6,  7,  8, 9, 10, 11, 12, 13, 14, 15, 16, 17,  // "A".."R"
+    18, 19, 20, 21, 22, 23, 24, 25,                                        // "S".."Z"
 };
 
 // Bit i is set when the character of code 50 + i is in the alphabet.

@@ -1,9 +1,9 @@
 #include <corvane/convert.hpp>
 
+#include <strings.h>
 #include <array>
 #include <cinttypes>
 #include <cstdio>
-#include <strings.h>
 
 namespace corvane {
 
@@ -57,7 +57,8 @@ bool word_matches(const char* text, const char* word) noexcept {
 }
 
 // Unit names by the power of 1024 they stand for.
-constexpr std::array<const char*, 9> size_units{"B", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB", "ZiB", "YiB"};
+constexpr std::array<const char*, 9> size_units{"B",   "KiB", "MiB", "GiB", "TiB",
+                                                "PiB", "EiB", "ZiB", "YiB"};
 
 // Largest count, in the unit below, that still shows in that unit: 1025 of
 // it less one, so the unit switches where the number would reach 1025.
@@ -145,7 +146,8 @@ const char* clock_stamp(std::time_t when) noexcept {
         std::snprintf(clock_text_buf, sizeof clock_text_buf, "[--:--]");
         return clock_text_buf;
     }
-    std::snprintf(clock_text_buf, sizeof clock_text_buf, "[%02d:%02d]", local->tm_hour, local->tm_min);
+    std::snprintf(clock_text_buf, sizeof clock_text_buf, "[%02d:%02d]", local->tm_hour,
+                  local->tm_min);
     return clock_text_buf;
 }
 

@@ -13,19 +13,19 @@ namespace corvane {
 namespace {
 
 // Names written in log lines, in level order, closed by a null entry.
-constexpr std::array<const char*, 12> level_names = {
-    "FATAL", "ERROR", "WARN", "USER", "INFO", "DEBUG",
-    "TRACE", "DUMP", "MEM", "PROTO", "PLUGIN", nullptr};
+constexpr std::array<const char*, 12> level_names = {"FATAL", "ERROR", "WARN",   "USER",
+                                                     "INFO",  "DEBUG", "TRACE",  "DUMP",
+                                                     "MEM",   "PROTO", "PLUGIN", nullptr};
 
 // System-log priority of levels FATAL to DEBUG; higher levels are not
 // forwarded. USER messages go to the news facility, all others to daemon.
 constexpr std::array<int, 6> syslog_priorities = {
-    LOG_DAEMON | LOG_CRIT,    // FATAL  26
-    LOG_DAEMON | LOG_ERR,     // ERROR  27
-    LOG_DAEMON | LOG_WARNING, // WARN   28
-    LOG_NEWS | LOG_INFO,      // USER   62
-    LOG_DAEMON | LOG_INFO,    // INFO   30
-    LOG_DAEMON | LOG_DEBUG,   // DEBUG  31
+    LOG_DAEMON | LOG_CRIT,     // FATAL  26
+    LOG_DAEMON | LOG_ERR,      // ERROR  27
+    LOG_DAEMON | LOG_WARNING,  // WARN   28
+    LOG_NEWS | LOG_INFO,       // USER   62
+    LOG_DAEMON | LOG_INFO,     // INFO   30
+    LOG_DAEMON | LOG_DEBUG,    // DEBUG  31
 };
 
 // Forwarding is open only from this verbosity upwards.
@@ -56,7 +56,8 @@ void format_stamp() noexcept {
 
 // vsnprintf cuts the message to LOG_MESSAGE_LIMIT - 1 bytes; an encoding
 // error leaves an empty message rather than undefined contents.
-__attribute__((format(printf, 1, 0))) void format_message(const char* format, std::va_list args) noexcept {
+__attribute__((format(printf, 1, 0))) void format_message(const char* format,
+                                                          std::va_list args) noexcept {
     if (std::vsnprintf(log_message_buf, sizeof log_message_buf, format, args) < 0) {
         log_message_buf[0] = '\0';
     }
@@ -100,14 +101,16 @@ void log_write(log_level level, const char* format, ...) noexcept {
         format_message(format, args);
         va_end(args);
         if (log_sink != nullptr) {
-            std::fprintf(log_sink, "%s %6s: %s\n", log_stamp_buf, level_names[slot], log_message_buf);
+            std::fprintf(log_sink, "%s %6s: %s\n", log_stamp_buf, level_names[slot],
+                         log_message_buf);
             std::fflush(log_sink);
         } else {
             std::fprintf(stderr, "%s %6s: %s\n", log_stamp_buf, level_names[slot], log_message_buf);
         }
     }
 
-    if (log_use_syslog && log_verbosity >= SYSLOG_MIN_VERBOSITY && slot < syslog_priorities.size()) {
+    if (log_use_syslog && log_verbosity >= SYSLOG_MIN_VERBOSITY &&
+        slot < syslog_priorities.size()) {
         std::va_list args;
         va_start(args, format);
         format_message(format, args);

@@ -106,7 +106,8 @@ int for_each_token(const char* text, const char* separator, void* context, text_
     char* piece = copy;
     // The next piece starts one byte past the start of the occurrence: the
     // rest of a longer separator belongs to it.
-    for (char* found = std::strstr(piece, separator); found != nullptr; found = std::strstr(piece, separator)) {
+    for (char* found = std::strstr(piece, separator); found != nullptr;
+         found = std::strstr(piece, separator)) {
         *found = '\0';
         if (!offer_piece(piece, number, context, callback)) {
             std::free(copy);
@@ -121,7 +122,8 @@ int for_each_token(const char* text, const char* separator, void* context, text_
 }
 
 int tokens_to_list(const char* text, const char* separator, plist* list, bool keep_empty) {
-    if (text == nullptr || *text == '\0' || separator == nullptr || *separator == '\0' || list == nullptr) {
+    if (text == nullptr || *text == '\0' || separator == nullptr || *separator == '\0' ||
+        list == nullptr) {
         return -1;
     }
     if (too_long_to_number(text)) return -1;
@@ -131,7 +133,8 @@ int tokens_to_list(const char* text, const char* separator, plist* list, bool ke
     const char* piece = text;
     while (true) {
         const char* const found = std::strstr(piece, separator);
-        const std::size_t length = found != nullptr ? static_cast<std::size_t>(found - piece) : std::strlen(piece);
+        const std::size_t length =
+            found != nullptr ? static_cast<std::size_t>(found - piece) : std::strlen(piece);
         if (length > 0 || keep_empty) {
             char* const copy = strndup(piece, length);
             if (copy == nullptr) {

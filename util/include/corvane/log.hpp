@@ -60,6 +60,7 @@ void log_set_verbosity(int verbosity);
 // before log_open (to standard error). A level outside LVL_FATAL..LVL_PLUGIN
 // writes and sends nothing. Write errors are ignored.
 //   log_write(LVL_ERROR, "cannot open %s", path);
-void log_write(log_level level, const char* format, ...) noexcept __attribute__((format(printf, 2, 3)));
+void log_write(log_level level, const char* format, ...) noexcept
+    __attribute__((format(printf, 2, 3)));
 
 }  // namespace corvane
