@@ -1,6 +1,10 @@
 // Runs a program as a real child process and captures what it wrote.
 #pragma once
 
+#include <sys/types.h>
+
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,11 +22,39 @@ struct run_options {
     std::string stdout_path;
     // Replaces argv[0] as the child sees it; the program is still `path`.
     std::string argv0;
+    // When set, the child drops to this user and group (and no supplementary
+    // groups) before it runs the program; needs root.
+    std::optional<uid_t> uid;
+    std::optional<gid_t> gid;
 };
 
-// Runs `path` with `args`; standard input is /dev/null. When the environment
-// variable CORVANE_TEST_WRAPPER is set (e.g. "valgrind --error-exitcode=99
-// -q"), the child runs under that command.
+// A started child. wait() reaps it and returns what it wrote; a child that
+// is never waited for is killed and reaped when the object goes.
+class child_process {
+public:
+    child_process(const std::string& path, const std::vector<std::string>& args,
+                  const run_options& options);
+    ~child_process();
+    child_process(const child_process&) = delete;
+    child_process& operator=(const child_process&) = delete;
+
+    [[nodiscard]] pid_t pid() const { return pid_; }
+    // Sends `signal` unless the child has been reaped already.
+    void kill(int signal);
+    run_result wait();
+
+private:
+    struct capture;
+    std::unique_ptr<capture> out_;
+    std::unique_ptr<capture> err_;
+    bool capture_out_;
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+};
+
+// Runs `path` with `args` and waits for it; standard input is /dev/null.
+// When the environment variable CORVANE_TEST_WRAPPER is set (e.g. "valgrind
+// --error-exitcode=99 -q"), the child runs under that command.
 run_result run_program(const std::string& path, const std::vector<std::string>& args,
                        const run_options& options = {});
 

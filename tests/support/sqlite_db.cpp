@@ -52,6 +52,16 @@ std::vector<row> sqlite_db::query(const std::string& sql) {
     return rows;
 }
 
+std::string integrity_check(const std::string& path) {
+    sqlite_db db(path);
+    std::string findings;
+    for (const row& values : db.query("PRAGMA integrity_check")) {
+        if (!findings.empty()) findings += '\n';
+        findings += values.at(0).value_or("<NULL>");
+    }
+    return findings;
+}
+
 std::vector<std::vector<std::string>> read_accounts(const std::string& path) {
     sqlite_db db(path);
     std::vector<std::vector<std::string>> accounts;

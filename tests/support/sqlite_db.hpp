@@ -28,6 +28,10 @@ private:
     sqlite3* db_ = nullptr;
 };
 
+// What `PRAGMA integrity_check` says of the database at `path`, one line per
+// finding: "ok" when it is intact.
+[[nodiscard]] std::string integrity_check(const std::string& path);
+
 // Every account as (nickname, password, credentials), ordered by rowid.
 [[nodiscard]] std::vector<std::vector<std::string>> read_accounts(const std::string& path);
 
