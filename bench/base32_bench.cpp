@@ -77,7 +77,8 @@ b32_input make_input(std::size_t size) {
     }
     std::free(theirs);
     unsigned char* decoded = base32_decode(input.padded.c_str(), input.padded.size(), &error);
-    if (error != SUCCESS || decoded == nullptr || std::memcmp(decoded, input.plain.data(), size)) {
+    if (error != SUCCESS || decoded == nullptr ||
+        std::memcmp(decoded, input.plain.data(), size) != 0) {
         disagree("libbaseencode's decoder", size);
     }
     std::free(decoded);
