@@ -4,8 +4,9 @@
 // without zero bytes, which libbaseencode takes for the end of its input.
 //
 // Each input is checked once, before it is measured: every encoder must
-// give the same text (libbaseencode's with its "=" fill removed) and every
-// decoder the input back, or the program aborts.
+// give the same text (libbaseencode's followed by its "=" fill) and every decoder
+// the input back, also from the text wrapped in lines, or the program
+// aborts.
 #include <corvane/base32.hpp>
 
 #include <benchmark/benchmark.h>
@@ -33,8 +34,9 @@ namespace {
 
 struct b32_input {
     std::vector<std::uint8_t> plain;
-    std::string text;    // the encoding, without fill
-    std::string padded;  // the same with the "=" fill of RFC 4648
+    std::string text;     // the encoding, without fill
+    std::string padded;   // the same with the "=" fill of RFC 4648
+    std::string wrapped;  // the encoding with a line feed after every 76 characters
 };
 
 std::size_t encoded_length(std::size_t count) { return (8 * count + 4) / 5; }
@@ -56,6 +58,8 @@ b32_input make_input(std::size_t size) {
     text.pop_back();
     input.text = text;
     input.padded = text + std::string((8 - text.size() % 8) % 8, '=');
+    for (std::size_t at = 0; at < text.size(); at += 76)
+        input.wrapped += text.substr(at, 76) + '\n';
 
     std::string ours(encoded_length(size) + 1, '#');
     corvane::b32_encode(input.plain.data(), size, ours.data());
@@ -68,6 +72,9 @@ b32_input make_input(std::size_t size) {
     std::vector<std::uint8_t> back_ref(size, 0xA5);
     corvane_reference::b32_decode(input.text.c_str(), back_ref.data(), size);
     if (back_ref != input.plain) disagree("the reference decoder", size);
+    corvane::b32_decode(input.wrapped.c_str(), back.data(), size);
+    corvane_reference::b32_decode(input.wrapped.c_str(), back_ref.data(), size);
+    if (back != input.plain || back_ref != input.plain) disagree("decoding wrapped text", size);
 
 #ifdef CORVANE_HAVE_BASEENCODE
     baseencode_error_t error = SUCCESS;
@@ -112,11 +119,12 @@ void encode_with(benchmark::State& state, encode_fn encode) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(input.plain.size()));
 }
 
-void decode_with(benchmark::State& state, decode_fn decode) {
+void decode_with(benchmark::State& state, decode_fn decode, bool wrapped = false) {
     const b32_input& input = input_of(size_of(state));
+    const std::string& text = wrapped ? input.wrapped : input.text;
     std::vector<std::uint8_t> out(input.plain.size());
     for (auto _ : state) {
-        decode(input.text.c_str(), out.data(), out.size());
+        decode(text.c_str(), out.data(), out.size());
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
@@ -132,6 +140,15 @@ void BM_b32_decode_reference(benchmark::State& state) {
     decode_with(state, corvane_reference::b32_decode);
 }
 
+// Lines of 76 characters end in the middle of an 8-character block, so
+// every line feed sends the decoder to its character-by-character path.
+void BM_b32_decode_wrapped_corvane(benchmark::State& state) {
+    decode_with(state, corvane::b32_decode, true);
+}
+void BM_b32_decode_wrapped_reference(benchmark::State& state) {
+    decode_with(state, corvane_reference::b32_decode, true);
+}
+
 constexpr std::int64_t SMALL = 64;
 constexpr std::int64_t LARGE = 1 << 20;
 
@@ -139,6 +156,8 @@ BENCHMARK(BM_b32_encode_corvane)->Arg(SMALL)->Arg(LARGE);
 BENCHMARK(BM_b32_encode_reference)->Arg(SMALL)->Arg(LARGE);
 BENCHMARK(BM_b32_decode_corvane)->Arg(SMALL)->Arg(LARGE);
 BENCHMARK(BM_b32_decode_reference)->Arg(SMALL)->Arg(LARGE);
+BENCHMARK(BM_b32_decode_wrapped_corvane)->Arg(LARGE);
+BENCHMARK(BM_b32_decode_wrapped_reference)->Arg(LARGE);
 
 #ifdef CORVANE_HAVE_BASEENCODE
 // libbaseencode allocates its result on every call; freeing it is part of
