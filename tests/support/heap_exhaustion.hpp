@@ -24,6 +24,17 @@
 #endif
 #endif
 
+// For the child of an allocation-failure test: reports a failed check on
+// stderr and records it in the child's `failures`, which becomes its exit
+// status.
+#define CHILD_CHECK(condition)                                                          \
+    do {                                                                                \
+        if (!(condition)) {                                                             \
+            std::fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
+            failures = 1;                                                               \
+        }                                                                               \
+    } while (0)
+
 namespace corvane_test {
 
 // Null when exhaust_heap() works here, else why it does not.

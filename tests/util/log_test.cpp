@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/temp_dir.hpp"
+
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -28,16 +30,8 @@ namespace {
 using namespace corvane;
 namespace fs = std::filesystem;
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using corvane::test::read_file;
+using corvane::test::write_file;
 
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;

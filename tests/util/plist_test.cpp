@@ -312,13 +312,6 @@ TEST_F(Plist, AppendListOntoItselfChangesNothing) {
 
 // Allocation failures, made real in a child whose heap has run dry.
 // The child reports failed checks on stderr and through its exit code.
-#define CHILD_CHECK(condition)                                                          \
-    do {                                                                                \
-        if (!(condition)) {                                                             \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
-            failures = 1;                                                               \
-        }                                                                               \
-    } while (0)
 
 TEST(PlistOutOfMemoryDeathTest, AllocationsFailWithoutChangingTheList) {
     if (const char* reason = corvane_test::heap_exhaustion_unavailable()) GTEST_SKIP() << reason;

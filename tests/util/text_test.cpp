@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/temp_dir.hpp"
+
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -31,16 +33,8 @@ using namespace corvane;
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using corvane::test::read_file;
+using corvane::test::write_file;
 
 // The pieces a walk offered, with their numbers; stops the walk (returns
 // -1) on the piece numbered stop_at, after recording it.
@@ -413,13 +407,6 @@ TEST_F(Text, ForEachFileLineContinuesAfterAnInterruptedRead) {
 // Allocation failures, made real in a child whose heap has run dry. The
 // child reports failed checks on stderr and through its exit code; its log
 // goes to stderr.
-#define CHILD_CHECK(condition)                                                          \
-    do {                                                                                \
-        if (!(condition)) {                                                             \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
-            failures = 1;                                                               \
-        }                                                                               \
-    } while (0)
 
 class TextOutOfMemoryDeathTest : public ::testing::Test {
 protected:

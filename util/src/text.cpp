@@ -29,6 +29,34 @@ bool offer_piece(char* piece, int number, void* context, text_callback callback)
     return callback(trimmed, number, context) >= 0;
 }
 
+// Offers each piece of copy, split at every occurrence of separator, with
+// numbers counted from first_number. The next piece starts one byte past
+// the start of an occurrence, so the rest of a longer separator belongs to
+// it. Frees copy. The number of pieces, or -1 when the copy could not be
+// made (null) or the callback stopped the walk.
+int walk_pieces(char* copy, const char* separator, int first_number, void* context,
+                text_callback callback) {
+    if (copy == nullptr) {
+        log_write(LVL_FATAL, "Unable to allocate memory");
+        return -1;
+    }
+    int number = first_number;
+    char* piece = copy;
+    for (char* found = std::strstr(piece, separator); found != nullptr;
+         found = std::strstr(piece, separator)) {
+        *found = '\0';
+        if (!offer_piece(piece, number, context, callback)) {
+            std::free(copy);
+            return -1;
+        }
+        ++number;
+        piece = found + 1;
+    }
+    const bool go_on = offer_piece(piece, number, context, callback);
+    std::free(copy);
+    return go_on ? number - first_number + 1 : -1;
+}
+
 // Reads until READ_LIMIT bytes are in buffer or the file ends, continuing
 // after short reads and interrupted calls. The count read, or -1 with errno
 // set.
@@ -96,29 +124,7 @@ void unescape_config_line(char* line, int line_number) {
 int for_each_token(const char* text, const char* separator, void* context, text_callback callback) {
     if (text == nullptr || separator == nullptr || *separator == '\0') return -1;
     if (too_long_to_number(text)) return -1;
-    char* const copy = strdup(text);
-    if (copy == nullptr) {
-        log_write(LVL_FATAL, "Unable to allocate memory");
-        return -1;
-    }
-
-    int number = 0;
-    char* piece = copy;
-    // The next piece starts one byte past the start of the occurrence: the
-    // rest of a longer separator belongs to it.
-    for (char* found = std::strstr(piece, separator); found != nullptr;
-         found = std::strstr(piece, separator)) {
-        *found = '\0';
-        if (!offer_piece(piece, number, context, callback)) {
-            std::free(copy);
-            return -1;
-        }
-        ++number;
-        piece = found + 1;
-    }
-    const bool go_on = offer_piece(piece, number, context, callback);
-    std::free(copy);
-    return go_on ? number + 1 : -1;
+    return walk_pieces(strdup(text), separator, 0, context, callback);
 }
 
 int tokens_to_list(const char* text, const char* separator, plist* list, bool keep_empty) {
@@ -177,25 +183,8 @@ int for_each_file_line(const char* path, void* context, text_callback callback) 
     }
 
     // The text ends at its first NUL byte, if the file holds one.
-    char* const copy = strndup(buffer, static_cast<std::size_t>(got));
-    if (copy == nullptr) {
-        log_write(LVL_FATAL, "Unable to allocate memory");
-        return -1;
-    }
-    int number = 1;
-    char* line = copy;
-    for (char* end = std::strchr(line, '\n'); end != nullptr; end = std::strchr(line, '\n')) {
-        *end = '\0';
-        if (!offer_piece(line, number, context, callback)) {
-            std::free(copy);
-            return -1;
-        }
-        ++number;
-        line = end + 1;
-    }
-    const bool go_on = offer_piece(line, number, context, callback);
-    std::free(copy);
-    return go_on ? number : -1;
+    // Lines are numbered from 1, so the count of lines is the last number.
+    return walk_pieces(strndup(buffer, static_cast<std::size_t>(got)), "\n", 1, context, callback);
 }
 
 }  // namespace corvane
