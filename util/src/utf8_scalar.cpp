@@ -1,0 +1,98 @@
+// The portable UTF-8 walk: the reference every other path is held to, and
+// the path on CPUs without a vector kernel.
+#include <cstdint>
+#include <cstring>
+
+#include "utf8_paths.hpp"
+
+namespace corvane::detail {
+
+namespace {
+
+// Well-formed UTF-8 (RFC 3629), by lead byte:
+//
+//   lead        continuation bytes   first continuation byte
+//   00..7F      0                    -
+//   80..C1      refused (stray continuation byte, overlong 2-byte form)
+//   C2..DF      1                    80..BF
+//   E0          2                    A0..BF   (no overlong 3-byte form)
+//   E1..EC      2                    80..BF
+//   ED          2                    80..9F   (no surrogates D800..DFFF)
+//   EE..EF      2                    80..BF
+//   F0          3                    90..BF   (no overlong 4-byte form)
+//   F1..F3      3                    80..BF
+//   F4          3                    80..8F   (nothing above U+10FFFF)
+//   F5..FF      refused
+//
+// Every later continuation byte lies in 80..BF.
+struct lead_rule {
+    std::uint8_t continuations;  // 0 with low > high marks a refused lead
+    std::uint8_t low;
+    std::uint8_t high;
+};
+
+constexpr lead_rule rule_for(std::uint8_t lead) noexcept {
+    if (lead < 0xC2) return {0, 1, 0};
+    if (lead < 0xE0) return {1, 0x80, 0xBF};
+    if (lead == 0xE0) return {2, 0xA0, 0xBF};
+    if (lead == 0xED) return {2, 0x80, 0x9F};
+    if (lead < 0xF0) return {2, 0x80, 0xBF};
+    if (lead == 0xF0) return {3, 0x90, 0xBF};
+    if (lead < 0xF4) return {3, 0x80, 0xBF};
+    if (lead == 0xF4) return {3, 0x80, 0x8F};
+    return {0, 1, 0};
+}
+
+constexpr bool is_continuation(std::uint8_t byte) noexcept { return (byte & 0xC0) == 0x80; }
+
+// True when the eight bytes at p are all below 0x80.
+inline bool eight_ascii(const std::uint8_t* p) noexcept {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return (word & 0x8080808080808080ULL) == 0;
+}
+
+bool valid_walk(const std::uint8_t* text, std::size_t length) noexcept {
+    std::size_t at = 0;
+    while (at < length) {
+        if (length - at >= 8 && eight_ascii(text + at)) {
+            at += 8;
+            continue;
+        }
+        const std::uint8_t lead = text[at];
+        if (lead < 0x80) {
+            ++at;
+            continue;
+        }
+        const lead_rule rule = rule_for(lead);
+        if (rule.continuations == 0) return false;
+        // The whole sequence must lie inside the run before any byte after
+        // the lead is read.
+        if (length - at - 1 < rule.continuations) return false;
+        const std::uint8_t first = text[at + 1];
+        if (first < rule.low || first > rule.high) return false;
+        for (std::size_t k = 2; k <= rule.continuations; ++k) {
+            if (!is_continuation(text[at + k])) return false;
+        }
+        at += 1 + rule.continuations;
+    }
+    return true;
+}
+
+// The control bytes a printable run may hold: TAB, LF and CR.
+constexpr bool is_refused_control(std::uint8_t byte) noexcept {
+    return byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r';
+}
+
+}  // namespace
+
+bool utf8_check_scalar(const unsigned char* bytes, std::size_t length, bool printable) noexcept {
+    if (printable) {
+        for (std::size_t at = 0; at < length; ++at) {
+            if (is_refused_control(bytes[at])) return false;
+        }
+    }
+    return valid_walk(bytes, length);
+}
+
+}  // namespace corvane::detail
