@@ -95,8 +95,8 @@ bool utf8_valid_n(const char* bytes, std::size_t length) noexcept {
     return detail::current_kernel()(reinterpret_cast<const unsigned char*>(bytes), length, false);
 }
 
-// Refuses control bytes other than TAB, LF and CR, then requires well-formed
-// UTF-8. The vector kernels test both in one pass; the result is the same.
+// Refuses control bytes other than TAB, LF and CR, and requires well-formed
+// UTF-8 -- in one pass, with the result of the two in turn.
 bool utf8_printable_n(const char* bytes, std::size_t length) noexcept {
     return detail::current_kernel()(reinterpret_cast<const unsigned char*>(bytes), length, true);
 }

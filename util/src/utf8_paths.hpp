@@ -10,6 +10,9 @@
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define CORVANE_UTF8_X86 1
+// The instruction sets of the x86 kernels, on every declaration of them.
+#define CORVANE_TARGET_SSSE3 __attribute__((target("ssse3")))
+#define CORVANE_TARGET_AVX2 __attribute__((target("avx2")))
 #else
 #define CORVANE_UTF8_X86 0
 #endif
@@ -41,10 +44,12 @@ inline constexpr utf8_path all_utf8_paths[] = {utf8_path::scalar, utf8_path::sss
 [[nodiscard]] bool utf8_check_scalar(const unsigned char* bytes, std::size_t length,
                                      bool printable) noexcept;
 #if CORVANE_UTF8_X86
-[[nodiscard]] bool utf8_check_ssse3(const unsigned char* bytes, std::size_t length,
-                                    bool printable) noexcept;
-[[nodiscard]] bool utf8_check_avx2(const unsigned char* bytes, std::size_t length,
-                                   bool printable) noexcept;
+[[nodiscard]] CORVANE_TARGET_SSSE3 bool utf8_check_ssse3(const unsigned char* bytes,
+                                                         std::size_t length,
+                                                         bool printable) noexcept;
+[[nodiscard]] CORVANE_TARGET_AVX2 bool utf8_check_avx2(const unsigned char* bytes,
+                                                       std::size_t length,
+                                                       bool printable) noexcept;
 
 // Whether this CPU, and the OS for AVX2's registers, support the kernel.
 [[nodiscard]] bool cpu_has_ssse3() noexcept;

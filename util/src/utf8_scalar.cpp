@@ -45,23 +45,44 @@ constexpr lead_rule rule_for(std::uint8_t lead) noexcept {
 
 constexpr bool is_continuation(std::uint8_t byte) noexcept { return (byte & 0xC0) == 0x80; }
 
-// True when the eight bytes at p are all below 0x80.
-inline bool eight_ascii(const std::uint8_t* p) noexcept {
+constexpr std::uint64_t HIGH_BITS = 0x8080808080808080ULL;
+
+// True when the eight bytes at p are all ASCII and, for printable runs, all
+// from 0x20 up. (Adding 0x60 lifts a byte below 0x80 to 0x80 or above
+// exactly when it is 0x20 or above; no carry crosses bytes below 0x80.)
+template <bool Printable>
+bool eight_plain(const std::uint8_t* p) noexcept {
     std::uint64_t word;
     std::memcpy(&word, p, sizeof word);
-    return (word & 0x8080808080808080ULL) == 0;
+    if (!Printable) return (word & HIGH_BITS) == 0;
+    return (word & HIGH_BITS) == 0 && ((word + 0x6060606060606060ULL) & HIGH_BITS) == HIGH_BITS;
 }
 
-bool valid_walk(const std::uint8_t* text, std::size_t length) noexcept {
+// The control bytes a printable run may hold: TAB, LF and CR.
+constexpr bool is_refused_control(std::uint8_t byte) noexcept {
+    return byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r';
+}
+
+// One pass, eight plain ASCII bytes at a time where it can. A printable
+// run's refused control bytes are all ASCII, so testing them in the same
+// pass gives the result of a control pass followed by the UTF-8 pass.
+template <bool Printable>
+bool walk(const std::uint8_t* text, std::size_t length) noexcept {
     std::size_t at = 0;
     while (at < length) {
-        if (length - at >= 8 && eight_ascii(text + at)) {
-            at += 8;
-            continue;
-        }
         const std::uint8_t lead = text[at];
         if (lead < 0x80) {
+            if (length - at >= 8 && eight_plain<Printable>(text + at)) {
+                at += 8;
+                continue;
+            }
+            if (Printable && is_refused_control(lead)) return false;
             ++at;
+            continue;
+        }
+        if (lead >= 0xC2 && lead <= 0xDF) {  // the common two-byte form
+            if (length - at < 2 || !is_continuation(text[at + 1])) return false;
+            at += 2;
             continue;
         }
         const lead_rule rule = rule_for(lead);
@@ -79,20 +100,10 @@ bool valid_walk(const std::uint8_t* text, std::size_t length) noexcept {
     return true;
 }
 
-// The control bytes a printable run may hold: TAB, LF and CR.
-constexpr bool is_refused_control(std::uint8_t byte) noexcept {
-    return byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r';
-}
-
 }  // namespace
 
 bool utf8_check_scalar(const unsigned char* bytes, std::size_t length, bool printable) noexcept {
-    if (printable) {
-        for (std::size_t at = 0; at < length; ++at) {
-            if (is_refused_control(bytes[at])) return false;
-        }
-    }
-    return valid_walk(bytes, length);
+    return printable ? walk<true>(bytes, length) : walk<false>(bytes, length);
 }
 
 }  // namespace corvane::detail

@@ -12,8 +12,9 @@
 // the bytes two and three places back. After Keiser and Lemire, "Validating
 // UTF-8 in less than one instruction per byte" (2021).
 //
-// Loads never pass the end of the run: whole vectors are read while they fit,
-// and the last partial vector is copied into a padded local buffer.
+// Loads never leave the run: whole vectors are read while they fit, then the
+// run's last 16 bytes as one window; a run under 16 bytes is read in two
+// pieces that fit it.
 #include <cstdint>
 #include <cstring>
 
@@ -24,15 +25,24 @@
 #include <immintrin.h>
 
 #if defined(__GLIBC__) && __has_include(<sys/platform/x86.h>)
+#if defined(__clang__)
+// The header spells C's boolean type, which clang's C++ does not know.
+#define _Bool bool
 #include <sys/platform/x86.h>
+#undef _Bool
+#else
+#include <sys/platform/x86.h>
+#endif
 #define CORVANE_GLIBC_CPU_FEATURES 1
 #else
 #include <cpuid.h>
 #define CORVANE_GLIBC_CPU_FEATURES 0
 #endif
 
-#define CORVANE_SSSE3 __attribute__((target("ssse3"), always_inline)) inline
-#define CORVANE_AVX2 __attribute__((target("avx2"), always_inline)) inline
+// Every helper is inlined into the kernel entry points, which carry the
+// same target (declared in utf8_paths.hpp).
+#define CORVANE_SSSE3 CORVANE_TARGET_SSSE3 __attribute__((always_inline)) inline
+#define CORVANE_AVX2 CORVANE_TARGET_AVX2 __attribute__((always_inline)) inline
 
 namespace corvane::detail {
 
@@ -99,9 +109,17 @@ alignas(16) constexpr std::uint8_t control_low[16] = {3, 3, 3, 3, 3, 3, 3, 3,
 alignas(16) constexpr std::uint8_t control_high[16] = {1, 2, 0, 0, 0, 0, 0, 0,
                                                        0, 0, 0, 0, 0, 0, 0, 0};
 
-// The run's last partial vector is padded with spaces: ASCII, so an open
-// sequence before it is still refused, and not a control byte.
-constexpr std::uint8_t PAD = 0x20;
+// A pshufb with the 16 entries from 16 - k on moves a vector's bytes k
+// places later, zeros in front (as good as ASCII before a run's start).
+alignas(16) constexpr std::uint8_t later_by[32] = {
+    0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+    0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+
+// The 16 entries from 16 - n on put spaces after a run of n bytes: ASCII, so
+// a sequence the run leaves open is still refused, and not a control byte.
+alignas(16) constexpr std::uint8_t spaces_after[32] = {
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20};
 
 // ---------------------------------------------------------------- SSSE3
 
@@ -170,45 +188,138 @@ CORVANE_SSSE3 void step128(state128& s, __m128i input) noexcept {
     s.prev = input;
 }
 
+// 0xFF for each byte that is ASCII and, for printable runs, not a refused
+// control byte. The lookup sees the low nibble (and gives 0 from 0x80 up):
+// a byte equals its own entry only when it is TAB, LF or CR.
+CORVANE_SSSE3 __m128i clean_ascii(__m128i input) noexcept {
+    const __m128i own =
+        _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 9, 10, -1, -1, 13, -1, -1);
+    return _mm_or_si128(_mm_cmpgt_epi8(input, _mm_set1_epi8(0x1F)),
+                        _mm_cmpeq_epi8(_mm_shuffle_epi8(own, input), input));
+}
+
+// True when the 128 bytes at p are all ASCII (and free of refused control
+// bytes, for printable runs): the fast way through plain text.
 template <bool Printable>
-__attribute__((target("ssse3"))) bool check128(const std::uint8_t* bytes,
-                                                std::size_t length) noexcept {
+CORVANE_SSSE3 bool ascii_run128(const std::uint8_t* p) noexcept {
+    const auto* v = reinterpret_cast<const __m128i*>(p);
+    __m128i all = Printable ? _mm_set1_epi8(-1) : _mm_setzero_si128();
+    for (int i = 0; i < 8; ++i) {
+        const __m128i input = _mm_loadu_si128(v + i);
+        all = Printable ? _mm_and_si128(all, clean_ascii(input)) : _mm_or_si128(all, input);
+    }
+    return _mm_movemask_epi8(all) == (Printable ? 0xFFFF : 0);
+}
+
+CORVANE_SSSE3 __m128i moved_later(__m128i v, std::size_t k) noexcept {
+    const auto* index = reinterpret_cast<const __m128i*>(later_by + 16 - k);
+    return _mm_shuffle_epi8(v, _mm_loadu_si128(index));
+}
+
+// The run from `at` on, fewer than 64 bytes: whole 16-byte vectors, then the
+// last 16 bytes of the run as one window, which may overlap bytes already
+// checked. Checking those again, with the bytes before them as context,
+// finds what it found before, so only the new ones can change the result;
+// and nothing outside the run is read.
+template <bool Printable>
+CORVANE_SSSE3 bool finish128(state128& s, const std::uint8_t* bytes, std::size_t length,
+                             std::size_t at) noexcept {
+    for (; length - at >= 16; at += 16) {
+        step128<Printable>(s, _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at)));
+    }
+    if (at < length) {
+        const auto* end = reinterpret_cast<const __m128i*>(bytes + length);
+        const __m128i window = _mm_loadu_si128(end - 1);
+        // The 16 bytes before the window; in a run shorter than 32 bytes,
+        // the run's first bytes moved later, zeros before them.
+        const __m128i before =
+            length >= 32 ? _mm_loadu_si128(end - 2)
+                         : moved_later(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)),
+                                       32 - length);
+        if (Printable) s.error = _mm_or_si128(s.error, controls(window));
+        if (_mm_movemask_epi8(window) == 0) {
+            // All ASCII: the bytes from `at` on cannot close an open sequence.
+            s.error = _mm_or_si128(s.error, s.prev_incomplete);
+            s.prev_incomplete = _mm_setzero_si128();
+        } else {
+            s.error = _mm_or_si128(s.error, check_pairs(window, before));
+            s.prev_incomplete = incomplete_end(window);
+        }
+    }
+    s.error = _mm_or_si128(s.error, s.prev_incomplete);
+    return all_zero(s.error);
+}
+
+// True when every byte of `word` is ASCII and, for printable runs, 0x20 or
+// above. (Adding 0x60 lifts a byte below 0x80 to 0x80 or above exactly when
+// it is 0x20 or above; below 0x80 no carry crosses bytes.)
+template <bool Printable>
+constexpr bool plain_ascii(std::uint64_t word, std::uint64_t high_bits) noexcept {
+    if ((word & high_bits) != 0) return false;
+    return !Printable || ((word + (high_bits >> 7) * 0x60) & high_bits) == high_bits;
+}
+
+// A run of 4 to 15 bytes: its first and its last 8 (or 4) bytes, which may
+// overlap. Plain ASCII is settled on those two words; anything else is
+// checked as one vector built in registers, the last word moved into place
+// and spaces after the run. Shorter runs take the scalar walk.
+template <bool Printable>
+CORVANE_SSSE3 bool check_short(const std::uint8_t* bytes, std::size_t length) noexcept {
+    if (length < 4) return utf8_check_scalar(bytes, length, Printable);
+    const std::size_t part = length >= 8 ? 8 : 4;
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    std::memcpy(&first, bytes, part);
+    std::memcpy(&last, bytes + length - part, part);
+    const std::uint64_t high_bits = part == 8 ? 0x8080808080808080ULL : 0x80808080ULL;
+    if (plain_ascii<Printable>(first, high_bits) && plain_ascii<Printable>(last, high_bits)) {
+        return true;
+    }
+    const __m128i head = _mm_cvtsi64_si128(static_cast<long long>(first));
+    const __m128i tail = _mm_cvtsi64_si128(static_cast<long long>(last));
+    const __m128i run = _mm_or_si128(
+        _mm_or_si128(head, moved_later(tail, length - part)),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(spaces_after + 16 - length)));
+    __m128i error = _mm_or_si128(check_pairs(run, _mm_setzero_si128()), incomplete_end(run));
+    if (Printable) error = _mm_or_si128(error, controls(run));
+    return all_zero(error);
+}
+
+template <bool Printable>
+CORVANE_SSSE3 bool check128(const std::uint8_t* bytes, std::size_t length) noexcept {
+    if (length < 16) return check_short<Printable>(bytes, length);
     state128 s{_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
     std::size_t at = 0;
-    for (; length - at >= 64; at += 64) {
+    while (length - at >= 64) {
         const auto* p = reinterpret_cast<const __m128i*>(bytes + at);
         const __m128i a = _mm_loadu_si128(p);
         const __m128i b = _mm_loadu_si128(p + 1);
         const __m128i c = _mm_loadu_si128(p + 2);
         const __m128i d = _mm_loadu_si128(p + 3);
         if (Printable) {
-            s.error = _mm_or_si128(s.error, _mm_or_si128(_mm_or_si128(controls(a), controls(b)),
-                                                         _mm_or_si128(controls(c), controls(d))));
+            s.error = _mm_or_si128(_mm_or_si128(controls(a), controls(b)),
+                                   _mm_or_si128(controls(c), controls(d)));
         }
         if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) == 0) {
-            s.error = _mm_or_si128(s.error, s.prev_incomplete);
+            // ASCII: an open sequence before it is refused; then skip on
+            // through ASCII as fast as it can be tested.
+            if (!all_zero(_mm_or_si128(s.error, s.prev_incomplete))) return false;
+            at += 64;
+            while (length - at >= 128 && ascii_run128<Printable>(bytes + at)) at += 128;
+            s.prev = _mm_setzero_si128();  // as good as the ASCII that was there
             s.prev_incomplete = _mm_setzero_si128();
-        } else {
-            s.error = _mm_or_si128(s.error, _mm_or_si128(_mm_or_si128(check_pairs(a, s.prev),
-                                                                      check_pairs(b, a)),
-                                                         _mm_or_si128(check_pairs(c, b),
-                                                                      check_pairs(d, c))));
-            s.prev_incomplete = incomplete_end(d);
+            continue;
         }
-        s.prev = d;
+        s.error = _mm_or_si128(s.error, _mm_or_si128(_mm_or_si128(check_pairs(a, s.prev),
+                                                                  check_pairs(b, a)),
+                                                     _mm_or_si128(check_pairs(c, b),
+                                                                  check_pairs(d, c))));
         if (!all_zero(s.error)) return false;
+        s.prev_incomplete = incomplete_end(d);
+        s.prev = d;
+        at += 64;
     }
-    for (; length - at >= 16; at += 16) {
-        step128<Printable>(s, _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at)));
-    }
-    if (at < length) {
-        alignas(16) std::uint8_t tail[16];
-        std::memset(tail, PAD, sizeof tail);
-        std::memcpy(tail, bytes + at, length - at);
-        step128<Printable>(s, _mm_load_si128(reinterpret_cast<const __m128i*>(tail)));
-    }
-    s.error = _mm_or_si128(s.error, s.prev_incomplete);
-    return all_zero(s.error);
+    return finish128<Printable>(s, bytes, length, at);
 }
 
 // ----------------------------------------------------------------- AVX2
@@ -280,40 +391,63 @@ CORVANE_AVX2 void step256(state256& s, __m256i input) noexcept {
     s.prev = input;
 }
 
+CORVANE_AVX2 __m256i clean_ascii(__m256i input) noexcept {
+    const __m256i own = _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 9, 10, -1, -1, 13, -1,
+                                         -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 9, 10, -1, -1, 13,
+                                         -1, -1);
+    return _mm256_or_si256(_mm256_cmpgt_epi8(input, _mm256_set1_epi8(0x1F)),
+                           _mm256_cmpeq_epi8(_mm256_shuffle_epi8(own, input), input));
+}
+
 template <bool Printable>
-__attribute__((target("avx2"))) bool check256(const std::uint8_t* bytes,
-                                               std::size_t length) noexcept {
+CORVANE_AVX2 bool ascii_run256(const std::uint8_t* p) noexcept {
+    const auto* v = reinterpret_cast<const __m256i*>(p);
+    const __m256i a = _mm256_loadu_si256(v);
+    const __m256i b = _mm256_loadu_si256(v + 1);
+    const __m256i c = _mm256_loadu_si256(v + 2);
+    const __m256i d = _mm256_loadu_si256(v + 3);
+    if (Printable) {
+        return _mm256_movemask_epi8(
+                   _mm256_and_si256(_mm256_and_si256(clean_ascii(a), clean_ascii(b)),
+                                    _mm256_and_si256(clean_ascii(c), clean_ascii(d)))) == -1;
+    }
+    return _mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d))) == 0;
+}
+
+template <bool Printable>
+CORVANE_AVX2 bool check256(const std::uint8_t* bytes, std::size_t length) noexcept {
+    if (length < 16) return check_short<Printable>(bytes, length);
     state256 s{_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
     std::size_t at = 0;
-    for (; length - at >= 64; at += 64) {
+    while (length - at >= 64) {
         const auto* p = reinterpret_cast<const __m256i*>(bytes + at);
         const __m256i a = _mm256_loadu_si256(p);
         const __m256i b = _mm256_loadu_si256(p + 1);
-        if (Printable) {
-            s.error = _mm256_or_si256(s.error, _mm256_or_si256(controls(a), controls(b)));
-        }
+        if (Printable) s.error = _mm256_or_si256(controls(a), controls(b));
         if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) == 0) {
-            s.error = _mm256_or_si256(s.error, s.prev_incomplete);
+            if (!all_zero(_mm256_or_si256(s.error, s.prev_incomplete))) return false;
+            at += 64;
+            while (length - at >= 128 && ascii_run256<Printable>(bytes + at)) at += 128;
+            s.prev = _mm256_setzero_si256();
             s.prev_incomplete = _mm256_setzero_si256();
-        } else {
-            s.error = _mm256_or_si256(
-                s.error, _mm256_or_si256(check_pairs(a, s.prev), check_pairs(b, a)));
-            s.prev_incomplete = incomplete_end(b);
+            continue;
         }
-        s.prev = b;
+        s.error = _mm256_or_si256(s.error,
+                                  _mm256_or_si256(check_pairs(a, s.prev), check_pairs(b, a)));
         if (!all_zero(s.error)) return false;
+        s.prev_incomplete = incomplete_end(b);
+        s.prev = b;
+        at += 64;
     }
     for (; length - at >= 32; at += 32) {
         step256<Printable>(s, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at)));
     }
-    if (at < length) {
-        alignas(32) std::uint8_t tail[32];
-        std::memset(tail, PAD, sizeof tail);
-        std::memcpy(tail, bytes + at, length - at);
-        step256<Printable>(s, _mm256_load_si256(reinterpret_cast<const __m256i*>(tail)));
-    }
-    s.error = _mm256_or_si256(s.error, s.prev_incomplete);
-    return all_zero(s.error);
+    if (!all_zero(s.error)) return false;
+    // The last 0 to 31 bytes in 16-byte steps; what carries over from the
+    // vector before is all in its upper half.
+    state128 rest{_mm256_extracti128_si256(s.prev, 1),
+                  _mm256_extracti128_si256(s.prev_incomplete, 1), _mm_setzero_si128()};
+    return finish128<Printable>(rest, bytes, length, at);
 }
 
 // ------------------------------------------------------- CPU features
@@ -363,11 +497,13 @@ bool cpu_has_ssse3() noexcept { return (features() & HAS_SSSE3) != 0; }
 
 bool cpu_has_avx2() noexcept { return (features() & HAS_AVX2) != 0; }
 
-bool utf8_check_ssse3(const unsigned char* bytes, std::size_t length, bool printable) noexcept {
+CORVANE_TARGET_SSSE3 bool utf8_check_ssse3(const unsigned char* bytes, std::size_t length,
+                                           bool printable) noexcept {
     return printable ? check128<true>(bytes, length) : check128<false>(bytes, length);
 }
 
-bool utf8_check_avx2(const unsigned char* bytes, std::size_t length, bool printable) noexcept {
+CORVANE_TARGET_AVX2 bool utf8_check_avx2(const unsigned char* bytes, std::size_t length,
+                                         bool printable) noexcept {
     return printable ? check256<true>(bytes, length) : check256<false>(bytes, length);
 }
 
