@@ -1,5 +1,6 @@
 // The portable UTF-8 walk: the reference every other path is held to, and
 // the path on CPUs without a vector kernel.
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -47,15 +48,16 @@ constexpr bool is_continuation(std::uint8_t byte) noexcept { return (byte & 0xC0
 
 constexpr std::uint64_t HIGH_BITS = 0x8080808080808080ULL;
 
-// True when the eight bytes at p are all ASCII and, for printable runs, all
-// from 0x20 up. (Adding 0x60 lifts a byte below 0x80 to 0x80 or above
-// exactly when it is 0x20 or above; no carry crosses bytes below 0x80.)
+// One bit (the top one) for each of the eight bytes at p that is not plain:
+// not ASCII or, for printable runs, below 0x20. (Adding 0x60 lifts a byte
+// below 0x80 to 0x80 or above exactly when it is 0x20 or above. A byte of
+// 0x80 or above may carry into the next; the lowest flagged byte is exact.)
 template <bool Printable>
-bool eight_plain(const std::uint8_t* p) noexcept {
+std::uint64_t not_plain(const std::uint8_t* p) noexcept {
     std::uint64_t word;
     std::memcpy(&word, p, sizeof word);
-    if (!Printable) return (word & HIGH_BITS) == 0;
-    return (word & HIGH_BITS) == 0 && ((word + 0x6060606060606060ULL) & HIGH_BITS) == HIGH_BITS;
+    if (!Printable) return word & HIGH_BITS;
+    return (word | ~(word + 0x6060606060606060ULL)) & HIGH_BITS;
 }
 
 // The control bytes a printable run may hold: TAB, LF and CR.
@@ -63,7 +65,7 @@ constexpr bool is_refused_control(std::uint8_t byte) noexcept {
     return byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r';
 }
 
-// One pass, eight plain ASCII bytes at a time where it can. A printable
+// One pass, over plain ASCII eight bytes at a time where it can. A printable
 // run's refused control bytes are all ASCII, so testing them in the same
 // pass gives the result of a control pass followed by the UTF-8 pass.
 template <bool Printable>
@@ -72,9 +74,18 @@ bool walk(const std::uint8_t* text, std::size_t length) noexcept {
     while (at < length) {
         const std::uint8_t lead = text[at];
         if (lead < 0x80) {
-            if (length - at >= 8 && eight_plain<Printable>(text + at)) {
-                at += 8;
-                continue;
+            // Past the plain bytes ahead, up to eight at a time.
+            if (length - at >= 8) {
+                const std::uint64_t flags = not_plain<Printable>(text + at);
+                if (flags == 0) {
+                    at += 8;
+                    continue;
+                }
+                const auto plain = static_cast<std::size_t>(std::countr_zero(flags) / 8);
+                if (plain > 0) {
+                    at += plain;
+                    continue;
+                }
             }
             if (Printable && is_refused_control(lead)) return false;
             ++at;
