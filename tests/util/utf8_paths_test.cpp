@@ -161,6 +161,28 @@ TEST_P(Utf8PathTest, EveryByteValueAtEveryPosition) {
     }
 }
 
+TEST_P(Utf8PathTest, LongAsciiStretchesThenAnything) {
+    // Runs long enough for the kernels' fast way through ASCII (128 and 256
+    // bytes a test, after a first 64), broken or continued at every position.
+    std::vector<bytes> pieces = refused_pieces;
+    pieces.insert(pieces.end(), valid_pieces.begin(), valid_pieces.end());
+    std::vector<std::uint8_t> run(64 + 1200 + 8);
+    std::size_t turn = 0;
+    for (std::size_t length : {191u, 192u, 193u, 319u, 320u, 321u, 575u, 576u, 577u, 1200u}) {
+        for (std::size_t at = 0; at < length; ++at) {
+            bytes text(length, 'x');
+            for (std::size_t i = 70; i < length; i += 70) text[i] = '\n';
+            const bytes& piece = pieces[turn++ % pieces.size()];
+            for (std::size_t k = 0; k < piece.size() && at + k < length; ++k) {
+                text[at + k] = piece[k];
+            }
+            const std::size_t offset = at % 64;
+            std::memcpy(run.data() + offset, text.data(), length);
+            ASSERT_TRUE(same(run.data() + offset, length));
+        }
+    }
+}
+
 TEST_P(Utf8PathTest, MultiByteCharactersStraddlingEveryBoundary) {
     for (std::size_t length = 1; length <= LONGEST; ++length) {
         for (std::size_t at = 0; at < length; ++at) {

@@ -399,19 +399,17 @@ CORVANE_AVX2 __m256i clean_ascii(__m256i input) noexcept {
                            _mm256_cmpeq_epi8(_mm256_shuffle_epi8(own, input), input));
 }
 
+// True when the 256 bytes at p are all ASCII (and free of refused control
+// bytes, for printable runs).
 template <bool Printable>
 CORVANE_AVX2 bool ascii_run256(const std::uint8_t* p) noexcept {
     const auto* v = reinterpret_cast<const __m256i*>(p);
-    const __m256i a = _mm256_loadu_si256(v);
-    const __m256i b = _mm256_loadu_si256(v + 1);
-    const __m256i c = _mm256_loadu_si256(v + 2);
-    const __m256i d = _mm256_loadu_si256(v + 3);
-    if (Printable) {
-        return _mm256_movemask_epi8(
-                   _mm256_and_si256(_mm256_and_si256(clean_ascii(a), clean_ascii(b)),
-                                    _mm256_and_si256(clean_ascii(c), clean_ascii(d)))) == -1;
+    __m256i all = Printable ? _mm256_set1_epi8(-1) : _mm256_setzero_si256();
+    for (int i = 0; i < 8; ++i) {
+        const __m256i input = _mm256_loadu_si256(v + i);
+        all = Printable ? _mm256_and_si256(all, clean_ascii(input)) : _mm256_or_si256(all, input);
     }
-    return _mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d))) == 0;
+    return _mm256_movemask_epi8(all) == (Printable ? -1 : 0);
 }
 
 template <bool Printable>
@@ -427,7 +425,7 @@ CORVANE_AVX2 bool check256(const std::uint8_t* bytes, std::size_t length) noexce
         if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) == 0) {
             if (!all_zero(_mm256_or_si256(s.error, s.prev_incomplete))) return false;
             at += 64;
-            while (length - at >= 128 && ascii_run256<Printable>(bytes + at)) at += 128;
+            while (length - at >= 256 && ascii_run256<Printable>(bytes + at)) at += 256;
             s.prev = _mm256_setzero_si256();
             s.prev_incomplete = _mm256_setzero_si256();
             continue;
