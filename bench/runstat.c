@@ -4,7 +4,7 @@
  *
  *   runstat [-r ROUNDS] [-w WARMUP] [-b BASE] PLAN
  *
- * PLAN holds one command a line, fields separated by tabs:
+ * PLAN holds one command a line, fields separated by tabs (none empty):
  *
  *   LABEL <TAB> SINK <TAB> PROGRAM <TAB> ARG...
  *

@@ -33,7 +33,7 @@ utf8_kernel kernel_of(utf8_path path) noexcept {
 // store the same pointer, so relaxed atomic access suffices. The compiler's
 // atomic built-ins stand in for std::atomic here: libstdc++ 12 builds
 // std::atomic::load on a memory-order operator that is not noexcept, and an
-// unoptimised build would then link the C++ exception runtime into every
+// unoptimised clang build then links the C++ exception runtime into every
 // program that validates UTF-8 -- the tool among them.
 utf8_kernel chosen_kernel = nullptr;
 

@@ -21,9 +21,6 @@ namespace corvane::detail {
 
 enum class utf8_path { scalar, ssse3, avx2 };
 
-inline constexpr utf8_path all_utf8_paths[] = {utf8_path::scalar, utf8_path::ssse3,
-                                               utf8_path::avx2};
-
 // "scalar", "ssse3" or "avx2".
 [[nodiscard]] const char* utf8_path_name(utf8_path path) noexcept;
 
