@@ -1,6 +1,7 @@
 #include "commands.hpp"
 
 #include <sqlite3.h>
+#include <stdio.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,14 +14,20 @@ namespace corvane::userdb {
 
 namespace {
 
+// The listing writes with putc_unlocked, which inlines to a store into
+// stdio's buffer; cmd_list holds the stream's lock for the whole listing.
+void put_text(const char* text) {
+    for (; *text != '\0'; ++text) putc_unlocked(*text, stdout);
+}
+
 // Prints one account as "CLASS<TAB>NICKNAME". A NULL prints as the empty
 // text; a row of another shape than the users table stops the listing.
 int print_account_row(void* /*context*/, int columns, char** values, char** /*names*/) {
     if (columns < 3) return 1;
-    std::fputs(values[2] != nullptr ? values[2] : "", stdout);
-    std::putc('\t', stdout);
-    std::fputs(values[0] != nullptr ? values[0] : "", stdout);
-    std::putc('\n', stdout);
+    put_text(values[2] != nullptr ? values[2] : "");
+    putc_unlocked('\t', stdout);
+    put_text(values[0] != nullptr ? values[0] : "");
+    putc_unlocked('\n', stdout);
     return 0;
 }
 
@@ -40,8 +47,11 @@ int cmd_list(unsigned /*count*/, char** /*args*/) {
 
     open_account_db();
     char* error = nullptr;
-    if (sqlite3_exec(account_db, "SELECT * FROM users;", print_account_row, nullptr, &error) !=
-        SQLITE_OK) {
+    flockfile(stdout);
+    const int result =
+        sqlite3_exec(account_db, "SELECT * FROM users;", print_account_row, nullptr, &error);
+    funlockfile(stdout);
+    if (result != SQLITE_OK) {
         sqlite3_free(error);
         std::exit(EXIT_FAILURE);
     }

@@ -1,7 +1,8 @@
 #include <corvane/chars.hpp>
 
-#include <cstdint>
 #include <cstring>
+
+#include "utf8_paths.hpp"
 
 namespace corvane {
 
@@ -11,88 +12,93 @@ bool char_is_blank(int c) noexcept { return c == '\t' || c == '\r' || c == ' '; 
 
 bool utf8_valid(const char* text) noexcept { return utf8_valid_n(text, std::strlen(text)); }
 
+namespace detail {
+
 namespace {
 
-// Well-formed UTF-8 (RFC 3629), by lead byte:
-//
-//   lead        continuation bytes   first continuation byte
-//   00..7F      0                    -
-//   80..C1      refused (stray continuation byte, overlong 2-byte form)
-//   C2..DF      1                    80..BF
-//   E0          2                    A0..BF   (no overlong 3-byte form)
-//   E1..EC      2                    80..BF
-//   ED          2                    80..9F   (no surrogates D800..DFFF)
-//   EE..EF      2                    80..BF
-//   F0          3                    90..BF   (no overlong 4-byte form)
-//   F1..F3      3                    80..BF
-//   F4          3                    80..8F   (nothing above U+10FFFF)
-//   F5..FF      refused
-//
-// Every later continuation byte lies in 80..BF.
-struct lead_rule {
-    std::uint8_t continuations;  // 0 with low > high marks a refused lead
-    std::uint8_t low;
-    std::uint8_t high;
-};
+using utf8_kernel = bool (*)(const unsigned char* bytes, std::size_t length,
+                             bool printable) noexcept;
 
-constexpr lead_rule rule_for(std::uint8_t lead) noexcept {
-    if (lead < 0xC2) return {0, 1, 0};
-    if (lead < 0xE0) return {1, 0x80, 0xBF};
-    if (lead == 0xE0) return {2, 0xA0, 0xBF};
-    if (lead == 0xED) return {2, 0x80, 0x9F};
-    if (lead < 0xF0) return {2, 0x80, 0xBF};
-    if (lead == 0xF0) return {3, 0x90, 0xBF};
-    if (lead < 0xF4) return {3, 0x80, 0xBF};
-    if (lead == 0xF4) return {3, 0x80, 0x8F};
-    return {0, 1, 0};
+utf8_kernel kernel_of(utf8_path path) noexcept {
+#if CORVANE_UTF8_X86
+    if (path == utf8_path::avx2) return utf8_check_avx2;
+    if (path == utf8_path::ssse3) return utf8_check_ssse3;
+#else
+    (void)path;
+#endif
+    return utf8_check_scalar;
 }
 
-constexpr bool is_continuation(std::uint8_t byte) noexcept { return (byte & 0xC0) == 0x80; }
+// The chosen kernel, found on the first call. Threads that race there all
+// store the same pointer, so relaxed atomic access suffices. The compiler's
+// atomic built-ins stand in for std::atomic here: libstdc++ 12 builds
+// std::atomic::load on a memory-order operator that is not noexcept, and an
+// unoptimised clang build then links the C++ exception runtime into every
+// program that validates UTF-8 -- the tool among them.
+utf8_kernel chosen_kernel = nullptr;
 
-// True when the eight bytes at p are all below 0x80.
-inline bool eight_ascii(const std::uint8_t* p) noexcept {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    return (word & 0x8080808080808080ULL) == 0;
+utf8_kernel current_kernel() noexcept {
+    utf8_kernel kernel = __atomic_load_n(&chosen_kernel, __ATOMIC_RELAXED);
+    if (kernel == nullptr) {
+        kernel = kernel_of(utf8_chosen_path());
+        __atomic_store_n(&chosen_kernel, kernel, __ATOMIC_RELAXED);
+    }
+    return kernel;
 }
 
 }  // namespace
 
-bool utf8_valid_n(const char* bytes, std::size_t length) noexcept {
-    const auto* text = reinterpret_cast<const std::uint8_t*>(bytes);
-    std::size_t at = 0;
-    while (at < length) {
-        if (length - at >= 8 && eight_ascii(text + at)) {
-            at += 8;
-            continue;
-        }
-        const std::uint8_t lead = text[at];
-        if (lead < 0x80) {
-            ++at;
-            continue;
-        }
-        const lead_rule rule = rule_for(lead);
-        if (rule.continuations == 0) return false;
-        // The whole sequence must lie inside the run before any byte after
-        // the lead is read.
-        if (length - at - 1 < rule.continuations) return false;
-        const std::uint8_t first = text[at + 1];
-        if (first < rule.low || first > rule.high) return false;
-        for (std::size_t k = 2; k <= rule.continuations; ++k) {
-            if (!is_continuation(text[at + k])) return false;
-        }
-        at += 1 + rule.continuations;
+const char* utf8_path_name(utf8_path path) noexcept {
+    switch (path) {
+        case utf8_path::ssse3: return "ssse3";
+        case utf8_path::avx2: return "avx2";
+        case utf8_path::scalar: break;
     }
-    return true;
+    return "scalar";
 }
 
-bool utf8_printable_n(const char* bytes, std::size_t length) noexcept {
-    const auto* text = reinterpret_cast<const std::uint8_t*>(bytes);
-    for (std::size_t at = 0; at < length; ++at) {
-        const std::uint8_t byte = text[at];
-        if (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') return false;
+bool utf8_path_available(utf8_path path) noexcept {
+    switch (path) {
+        case utf8_path::scalar: return true;
+#if CORVANE_UTF8_X86
+        case utf8_path::ssse3: return cpu_has_ssse3();
+        case utf8_path::avx2: return cpu_has_avx2();
+#else
+        case utf8_path::ssse3:
+        case utf8_path::avx2: return false;
+#endif
     }
-    return utf8_valid_n(bytes, length);
+    return false;
+}
+
+utf8_path utf8_chosen_path() noexcept {
+    if (utf8_path_available(utf8_path::avx2)) return utf8_path::avx2;
+    if (utf8_path_available(utf8_path::ssse3)) return utf8_path::ssse3;
+    return utf8_path::scalar;
+}
+
+bool utf8_valid_with(utf8_path path, const char* bytes, std::size_t length) noexcept {
+    if (!utf8_path_available(path)) path = utf8_path::scalar;
+    return kernel_of(path)(reinterpret_cast<const unsigned char*>(bytes), length, false);
+}
+
+bool utf8_printable_with(utf8_path path, const char* bytes, std::size_t length) noexcept {
+    if (!utf8_path_available(path)) path = utf8_path::scalar;
+    return kernel_of(path)(reinterpret_cast<const unsigned char*>(bytes), length, true);
+}
+
+}  // namespace detail
+
+// The rules are those of the scalar walk in utf8_scalar.cpp; the vector
+// kernels give the same result for every input.
+bool utf8_valid_n(const char* bytes, std::size_t length) noexcept {
+    return detail::current_kernel()(reinterpret_cast<const unsigned char*>(bytes), length, false);
+}
+
+// Refuses control bytes other than TAB, LF and CR, and requires well-formed
+// UTF-8 -- in one pass, with the result of the two in turn.
+bool utf8_printable_n(const char* bytes, std::size_t length) noexcept {
+    return detail::current_kernel()(reinterpret_cast<const unsigned char*>(bytes), length, true);
 }
 
 }  // namespace corvane

@@ -1,0 +1,510 @@
+// Vector kernels of the UTF-8 validator for x86-64: SSSE3 (16 bytes a step)
+// and AVX2 (32 bytes a step). Each function carries its instruction set as a
+// target attribute, so the file builds for the baseline CPU and the kernels
+// run only where chars.cpp has seen the CPU support them.
+//
+// The method classifies every byte together with the byte before it through
+// three 16-entry table lookups (on the high nibble of the byte before, its
+// low nibble, and the high nibble of the byte itself). Each table entry is a
+// set of error bits; a bit survives the AND of the three lookups only where
+// the pair of bytes shows that error. What a pair cannot show -- a third or
+// fourth byte of a sequence that must be a continuation byte -- comes from
+// the bytes two and three places back. After Keiser and Lemire, "Validating
+// UTF-8 in less than one instruction per byte" (2021).
+//
+// Loads never leave the run: whole vectors are read while they fit, then the
+// run's last 16 bytes as one window; a run under 16 bytes is read in two
+// pieces that fit it.
+#include <cstdint>
+#include <cstring>
+
+#include "utf8_paths.hpp"
+
+#if CORVANE_UTF8_X86
+
+#include <immintrin.h>
+
+#if defined(__GLIBC__) && __has_include(<sys/platform/x86.h>)
+#if defined(__clang__)
+// The header spells C's boolean type, which clang's C++ does not know.
+#define _Bool bool
+#include <sys/platform/x86.h>
+#undef _Bool
+#else
+#include <sys/platform/x86.h>
+#endif
+#define CORVANE_GLIBC_CPU_FEATURES 1
+#else
+#include <cpuid.h>
+#define CORVANE_GLIBC_CPU_FEATURES 0
+#endif
+
+// Every helper is inlined into the kernel entry points, which carry the
+// same target (declared in utf8_paths.hpp).
+#define CORVANE_SSSE3 CORVANE_TARGET_SSSE3 __attribute__((always_inline)) inline
+#define CORVANE_AVX2 CORVANE_TARGET_AVX2 __attribute__((always_inline)) inline
+
+namespace corvane::detail {
+
+namespace {
+
+// Error bits. Each names a pair (byte before, byte) that is refused.
+constexpr std::uint8_t TOO_SHORT = 1 << 0;   // 11______ then 0_______ or 11______
+constexpr std::uint8_t TOO_LONG = 1 << 1;    // 0_______ then 10______
+constexpr std::uint8_t OVERLONG_3 = 1 << 2;  // 11100000 then 100_____
+constexpr std::uint8_t TOO_LARGE = 1 << 3;   // 11110100 then 1001____ or 101_____,
+                                             // 11110101..11111111 then the same
+constexpr std::uint8_t SURROGATE = 1 << 4;   // 11101101 then 101_____
+constexpr std::uint8_t OVERLONG_2 = 1 << 5;  // 1100000_ then 10______
+constexpr std::uint8_t TOO_LARGE_1000 = 1 << 6;  // 11110101..11111111 then 1000____
+constexpr std::uint8_t OVERLONG_4 = 1 << 6;      // 11110000 then 1000____ (shares the bit)
+constexpr std::uint8_t TWO_CONTS = 1 << 7;       // 10______ then 10______
+// The bits decided by the high nibbles alone pass every low nibble.
+constexpr std::uint8_t CARRY = TOO_SHORT | TOO_LONG | TWO_CONTS;
+
+// By the high nibble of the byte before.
+alignas(16) constexpr std::uint8_t byte_1_high[16] = {
+    TOO_LONG, TOO_LONG, TOO_LONG, TOO_LONG, TOO_LONG, TOO_LONG, TOO_LONG, TOO_LONG,  // ASCII
+    TWO_CONTS, TWO_CONTS, TWO_CONTS, TWO_CONTS,                                      // 10__
+    TOO_SHORT | OVERLONG_2,                                                          // 1100
+    TOO_SHORT,                                                                       // 1101
+    TOO_SHORT | OVERLONG_3 | SURROGATE,                                              // 1110
+    TOO_SHORT | TOO_LARGE | TOO_LARGE_1000 | OVERLONG_4,                             // 1111
+};
+
+// By the low nibble of the byte before.
+alignas(16) constexpr std::uint8_t byte_1_low[16] = {
+    CARRY | OVERLONG_3 | OVERLONG_2 | OVERLONG_4,    // ____0000
+    CARRY | OVERLONG_2,                              // ____0001
+    CARRY,                                           // ____0010
+    CARRY,                                           // ____0011
+    CARRY | TOO_LARGE,                               // ____0100
+    CARRY | TOO_LARGE | TOO_LARGE_1000,              // ____0101
+    CARRY | TOO_LARGE | TOO_LARGE_1000,              // ____0110
+    CARRY | TOO_LARGE | TOO_LARGE_1000,              // ____0111
+    CARRY | TOO_LARGE | TOO_LARGE_1000,              // ____1000
+    CARRY | TOO_LARGE | TOO_LARGE_1000,              // ____1001
+    CARRY | TOO_LARGE | TOO_LARGE_1000,              // ____1010
+    CARRY | TOO_LARGE | TOO_LARGE_1000,              // ____1011
+    CARRY | TOO_LARGE | TOO_LARGE_1000,              // ____1100
+    CARRY | TOO_LARGE | TOO_LARGE_1000 | SURROGATE,  // ____1101
+    CARRY | TOO_LARGE | TOO_LARGE_1000,              // ____1110
+    CARRY | TOO_LARGE | TOO_LARGE_1000,              // ____1111
+};
+
+// By the high nibble of the byte itself.
+alignas(16) constexpr std::uint8_t byte_2_high[16] = {
+    TOO_SHORT, TOO_SHORT, TOO_SHORT, TOO_SHORT, TOO_SHORT, TOO_SHORT, TOO_SHORT, TOO_SHORT,
+    TOO_LONG | OVERLONG_2 | TWO_CONTS | OVERLONG_3 | TOO_LARGE_1000 | OVERLONG_4,  // 1000
+    TOO_LONG | OVERLONG_2 | TWO_CONTS | OVERLONG_3 | TOO_LARGE,                    // 1001
+    TOO_LONG | OVERLONG_2 | TWO_CONTS | SURROGATE | TOO_LARGE,                     // 1010
+    TOO_LONG | OVERLONG_2 | TWO_CONTS | SURROGATE | TOO_LARGE,                     // 1011
+    TOO_SHORT, TOO_SHORT, TOO_SHORT, TOO_SHORT,                                    // 11__
+};
+
+// Refused control bytes (0x00..0x1F but TAB, LF, CR): bit 0 marks 0x0_, bit 1
+// marks 0x1_. A byte is refused when its two lookups share a bit.
+alignas(16) constexpr std::uint8_t control_low[16] = {3, 3, 3, 3, 3, 3, 3, 3,
+                                                      3, 2, 2, 3, 3, 2, 3, 3};
+alignas(16) constexpr std::uint8_t control_high[16] = {1, 2, 0, 0, 0, 0, 0, 0,
+                                                       0, 0, 0, 0, 0, 0, 0, 0};
+
+// A pshufb with the 16 entries from 16 - k on moves a vector's bytes k
+// places later, zeros in front (as good as ASCII before a run's start).
+alignas(16) constexpr std::uint8_t later_by[32] = {
+    0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+    0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+
+// The 16 entries from 16 - n on put spaces after a run of n bytes: ASCII, so
+// a sequence the run leaves open is still refused, and not a control byte.
+alignas(16) constexpr std::uint8_t spaces_after[32] = {
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20};
+
+// ---------------------------------------------------------------- SSSE3
+
+struct state128 {
+    __m128i prev;             // the vector before
+    __m128i prev_incomplete;  // nonzero when it ends inside a sequence
+    __m128i error;
+};
+
+CORVANE_SSSE3 __m128i table128(const std::uint8_t (&table)[16]) noexcept {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(table));
+}
+
+CORVANE_SSSE3 __m128i high_nibbles(__m128i v) noexcept {
+    return _mm_and_si128(_mm_srli_epi16(v, 4), _mm_set1_epi8(0x0F));
+}
+
+CORVANE_SSSE3 __m128i check_pairs(__m128i input, __m128i prev_input) noexcept {
+    const __m128i prev1 = _mm_alignr_epi8(input, prev_input, 15);
+    const __m128i low = _mm_set1_epi8(0x0F);
+    const __m128i special = _mm_and_si128(
+        _mm_and_si128(_mm_shuffle_epi8(table128(byte_1_high), high_nibbles(prev1)),
+                      _mm_shuffle_epi8(table128(byte_1_low), _mm_and_si128(prev1, low))),
+        _mm_shuffle_epi8(table128(byte_2_high), high_nibbles(input)));
+    // Where the byte two back is a 3- or 4-byte lead, or the byte three back
+    // a 4-byte lead, this byte must be a continuation: the pair tables flag
+    // that pair as TWO_CONTS, and the XOR turns expected into accepted.
+    const __m128i prev2 = _mm_alignr_epi8(input, prev_input, 14);
+    const __m128i prev3 = _mm_alignr_epi8(input, prev_input, 13);
+    const __m128i third = _mm_subs_epu8(prev2, _mm_set1_epi8(static_cast<char>(0xE0 - 0x80)));
+    const __m128i fourth = _mm_subs_epu8(prev3, _mm_set1_epi8(static_cast<char>(0xF0 - 0x80)));
+    const __m128i must_continue =
+        _mm_and_si128(_mm_or_si128(third, fourth), _mm_set1_epi8(static_cast<char>(0x80)));
+    return _mm_xor_si128(must_continue, special);
+}
+
+// Nonzero when the vector ends inside a sequence: a 4-byte lead in its last
+// three bytes, a 3-byte lead in its last two, or any lead last.
+CORVANE_SSSE3 __m128i incomplete_end(__m128i input) noexcept {
+    const __m128i limit = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                        static_cast<char>(0xF0 - 1), static_cast<char>(0xE0 - 1),
+                                        static_cast<char>(0xC0 - 1));
+    return _mm_subs_epu8(input, limit);
+}
+
+CORVANE_SSSE3 __m128i controls(__m128i input) noexcept {
+    return _mm_and_si128(
+        _mm_shuffle_epi8(table128(control_low), _mm_and_si128(input, _mm_set1_epi8(0x0F))),
+        _mm_shuffle_epi8(table128(control_high), high_nibbles(input)));
+}
+
+CORVANE_SSSE3 bool all_zero(__m128i v) noexcept {
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())) == 0xFFFF;
+}
+
+template <bool Printable>
+CORVANE_SSSE3 void step128(state128& s, __m128i input) noexcept {
+    if (Printable) s.error = _mm_or_si128(s.error, controls(input));
+    if (_mm_movemask_epi8(input) == 0) {
+        s.error = _mm_or_si128(s.error, s.prev_incomplete);
+        s.prev_incomplete = _mm_setzero_si128();
+    } else {
+        s.error = _mm_or_si128(s.error, check_pairs(input, s.prev));
+        s.prev_incomplete = incomplete_end(input);
+    }
+    s.prev = input;
+}
+
+// 0xFF for each byte that is ASCII and, for printable runs, not a refused
+// control byte. The lookup sees the low nibble (and gives 0 from 0x80 up):
+// a byte equals its own entry only when it is TAB, LF or CR.
+CORVANE_SSSE3 __m128i clean_ascii(__m128i input) noexcept {
+    const __m128i own =
+        _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 9, 10, -1, -1, 13, -1, -1);
+    return _mm_or_si128(_mm_cmpgt_epi8(input, _mm_set1_epi8(0x1F)),
+                        _mm_cmpeq_epi8(_mm_shuffle_epi8(own, input), input));
+}
+
+// True when the 128 bytes at p are all ASCII (and free of refused control
+// bytes, for printable runs): the fast way through plain text.
+template <bool Printable>
+CORVANE_SSSE3 bool ascii_run128(const std::uint8_t* p) noexcept {
+    const auto* v = reinterpret_cast<const __m128i*>(p);
+    __m128i all = Printable ? _mm_set1_epi8(-1) : _mm_setzero_si128();
+    for (int i = 0; i < 8; ++i) {
+        const __m128i input = _mm_loadu_si128(v + i);
+        all = Printable ? _mm_and_si128(all, clean_ascii(input)) : _mm_or_si128(all, input);
+    }
+    return _mm_movemask_epi8(all) == (Printable ? 0xFFFF : 0);
+}
+
+CORVANE_SSSE3 __m128i moved_later(__m128i v, std::size_t k) noexcept {
+    const auto* index = reinterpret_cast<const __m128i*>(later_by + 16 - k);
+    return _mm_shuffle_epi8(v, _mm_loadu_si128(index));
+}
+
+// The run from `at` on, fewer than 64 bytes: whole 16-byte vectors, then the
+// last 16 bytes of the run as one window, which may overlap bytes already
+// checked. Checking those again, with the bytes before them as context,
+// finds what it found before, so only the new ones can change the result;
+// and nothing outside the run is read.
+template <bool Printable>
+CORVANE_SSSE3 bool finish128(state128& s, const std::uint8_t* bytes, std::size_t length,
+                             std::size_t at) noexcept {
+    for (; length - at >= 16; at += 16) {
+        step128<Printable>(s, _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at)));
+    }
+    if (at < length) {
+        const auto* end = reinterpret_cast<const __m128i*>(bytes + length);
+        const __m128i window = _mm_loadu_si128(end - 1);
+        // The 16 bytes before the window; in a run shorter than 32 bytes,
+        // the run's first bytes moved later, zeros before them.
+        const __m128i before =
+            length >= 32 ? _mm_loadu_si128(end - 2)
+                         : moved_later(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)),
+                                       32 - length);
+        if (Printable) s.error = _mm_or_si128(s.error, controls(window));
+        if (_mm_movemask_epi8(window) == 0) {
+            // All ASCII: the bytes from `at` on cannot close an open sequence.
+            s.error = _mm_or_si128(s.error, s.prev_incomplete);
+            s.prev_incomplete = _mm_setzero_si128();
+        } else {
+            s.error = _mm_or_si128(s.error, check_pairs(window, before));
+            s.prev_incomplete = incomplete_end(window);
+        }
+    }
+    s.error = _mm_or_si128(s.error, s.prev_incomplete);
+    return all_zero(s.error);
+}
+
+// True when every byte of `word` is ASCII and, for printable runs, 0x20 or
+// above. (Adding 0x60 lifts a byte below 0x80 to 0x80 or above exactly when
+// it is 0x20 or above; below 0x80 no carry crosses bytes.)
+template <bool Printable>
+constexpr bool plain_ascii(std::uint64_t word, std::uint64_t high_bits) noexcept {
+    if ((word & high_bits) != 0) return false;
+    return !Printable || ((word + (high_bits >> 7) * 0x60) & high_bits) == high_bits;
+}
+
+// A run of 4 to 15 bytes: its first and its last 8 (or 4) bytes, which may
+// overlap. Plain ASCII is settled on those two words; anything else is
+// checked as one vector built in registers, the last word moved into place
+// and spaces after the run. Shorter runs take the scalar walk.
+template <bool Printable>
+CORVANE_SSSE3 bool check_short(const std::uint8_t* bytes, std::size_t length) noexcept {
+    if (length < 4) return utf8_check_scalar(bytes, length, Printable);
+    const std::size_t part = length >= 8 ? 8 : 4;
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    std::memcpy(&first, bytes, part);
+    std::memcpy(&last, bytes + length - part, part);
+    const std::uint64_t high_bits = part == 8 ? 0x8080808080808080ULL : 0x80808080ULL;
+    if (plain_ascii<Printable>(first, high_bits) && plain_ascii<Printable>(last, high_bits)) {
+        return true;
+    }
+    const __m128i head = _mm_cvtsi64_si128(static_cast<long long>(first));
+    const __m128i tail = _mm_cvtsi64_si128(static_cast<long long>(last));
+    const __m128i run = _mm_or_si128(
+        _mm_or_si128(head, moved_later(tail, length - part)),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(spaces_after + 16 - length)));
+    __m128i error = _mm_or_si128(check_pairs(run, _mm_setzero_si128()), incomplete_end(run));
+    if (Printable) error = _mm_or_si128(error, controls(run));
+    return all_zero(error);
+}
+
+template <bool Printable>
+CORVANE_SSSE3 bool check128(const std::uint8_t* bytes, std::size_t length) noexcept {
+    if (length < 16) return check_short<Printable>(bytes, length);
+    state128 s{_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
+    std::size_t at = 0;
+    while (length - at >= 64) {
+        const auto* p = reinterpret_cast<const __m128i*>(bytes + at);
+        const __m128i a = _mm_loadu_si128(p);
+        const __m128i b = _mm_loadu_si128(p + 1);
+        const __m128i c = _mm_loadu_si128(p + 2);
+        const __m128i d = _mm_loadu_si128(p + 3);
+        if (Printable) {
+            s.error = _mm_or_si128(_mm_or_si128(controls(a), controls(b)),
+                                   _mm_or_si128(controls(c), controls(d)));
+        }
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) == 0) {
+            // ASCII: an open sequence before it is refused; then skip on
+            // through ASCII as fast as it can be tested.
+            if (!all_zero(_mm_or_si128(s.error, s.prev_incomplete))) return false;
+            at += 64;
+            while (length - at >= 128 && ascii_run128<Printable>(bytes + at)) at += 128;
+            s.prev = _mm_setzero_si128();  // as good as the ASCII that was there
+            s.prev_incomplete = _mm_setzero_si128();
+            continue;
+        }
+        s.error = _mm_or_si128(s.error, _mm_or_si128(_mm_or_si128(check_pairs(a, s.prev),
+                                                                  check_pairs(b, a)),
+                                                     _mm_or_si128(check_pairs(c, b),
+                                                                  check_pairs(d, c))));
+        if (!all_zero(s.error)) return false;
+        s.prev_incomplete = incomplete_end(d);
+        s.prev = d;
+        at += 64;
+    }
+    return finish128<Printable>(s, bytes, length, at);
+}
+
+// ----------------------------------------------------------------- AVX2
+
+struct state256 {
+    __m256i prev;
+    __m256i prev_incomplete;
+    __m256i error;
+};
+
+CORVANE_AVX2 __m256i table256(const std::uint8_t (&table)[16]) noexcept {
+    return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table)));
+}
+
+CORVANE_AVX2 __m256i high_nibbles(__m256i v) noexcept {
+    return _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0F));
+}
+
+// The input moved N bytes later, with the last N bytes of the vector before
+// in front. (alignr works within 128-bit lanes; the permute supplies each
+// lane with the 16 bytes before it.)
+template <int N>
+CORVANE_AVX2 __m256i previous(__m256i input, __m256i prev_input) noexcept {
+    return _mm256_alignr_epi8(input, _mm256_permute2x128_si256(prev_input, input, 0x21), 16 - N);
+}
+
+CORVANE_AVX2 __m256i check_pairs(__m256i input, __m256i prev_input) noexcept {
+    const __m256i prev1 = previous<1>(input, prev_input);
+    const __m256i low = _mm256_set1_epi8(0x0F);
+    const __m256i special = _mm256_and_si256(
+        _mm256_and_si256(_mm256_shuffle_epi8(table256(byte_1_high), high_nibbles(prev1)),
+                         _mm256_shuffle_epi8(table256(byte_1_low), _mm256_and_si256(prev1, low))),
+        _mm256_shuffle_epi8(table256(byte_2_high), high_nibbles(input)));
+    const __m256i third = _mm256_subs_epu8(previous<2>(input, prev_input),
+                                           _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80)));
+    const __m256i fourth = _mm256_subs_epu8(previous<3>(input, prev_input),
+                                            _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)));
+    const __m256i must_continue = _mm256_and_si256(_mm256_or_si256(third, fourth),
+                                                   _mm256_set1_epi8(static_cast<char>(0x80)));
+    return _mm256_xor_si256(must_continue, special);
+}
+
+CORVANE_AVX2 __m256i incomplete_end(__m256i input) noexcept {
+    const __m256i limit = _mm256_setr_epi8(
+        -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+        -1, -1, -1, -1, -1, -1, static_cast<char>(0xF0 - 1), static_cast<char>(0xE0 - 1),
+        static_cast<char>(0xC0 - 1));
+    return _mm256_subs_epu8(input, limit);
+}
+
+CORVANE_AVX2 __m256i controls(__m256i input) noexcept {
+    return _mm256_and_si256(
+        _mm256_shuffle_epi8(table256(control_low), _mm256_and_si256(input, _mm256_set1_epi8(0x0F))),
+        _mm256_shuffle_epi8(table256(control_high), high_nibbles(input)));
+}
+
+CORVANE_AVX2 bool all_zero(__m256i v) noexcept { return _mm256_testz_si256(v, v) != 0; }
+
+template <bool Printable>
+CORVANE_AVX2 void step256(state256& s, __m256i input) noexcept {
+    if (Printable) s.error = _mm256_or_si256(s.error, controls(input));
+    if (_mm256_movemask_epi8(input) == 0) {
+        s.error = _mm256_or_si256(s.error, s.prev_incomplete);
+        s.prev_incomplete = _mm256_setzero_si256();
+    } else {
+        s.error = _mm256_or_si256(s.error, check_pairs(input, s.prev));
+        s.prev_incomplete = incomplete_end(input);
+    }
+    s.prev = input;
+}
+
+CORVANE_AVX2 __m256i clean_ascii(__m256i input) noexcept {
+    const __m256i own = _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 9, 10, -1, -1, 13, -1,
+                                         -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 9, 10, -1, -1, 13,
+                                         -1, -1);
+    return _mm256_or_si256(_mm256_cmpgt_epi8(input, _mm256_set1_epi8(0x1F)),
+                           _mm256_cmpeq_epi8(_mm256_shuffle_epi8(own, input), input));
+}
+
+// True when the 256 bytes at p are all ASCII (and free of refused control
+// bytes, for printable runs).
+template <bool Printable>
+CORVANE_AVX2 bool ascii_run256(const std::uint8_t* p) noexcept {
+    const auto* v = reinterpret_cast<const __m256i*>(p);
+    __m256i all = Printable ? _mm256_set1_epi8(-1) : _mm256_setzero_si256();
+    for (int i = 0; i < 8; ++i) {
+        const __m256i input = _mm256_loadu_si256(v + i);
+        all = Printable ? _mm256_and_si256(all, clean_ascii(input)) : _mm256_or_si256(all, input);
+    }
+    return _mm256_movemask_epi8(all) == (Printable ? -1 : 0);
+}
+
+template <bool Printable>
+CORVANE_AVX2 bool check256(const std::uint8_t* bytes, std::size_t length) noexcept {
+    if (length < 16) return check_short<Printable>(bytes, length);
+    state256 s{_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
+    std::size_t at = 0;
+    while (length - at >= 64) {
+        const auto* p = reinterpret_cast<const __m256i*>(bytes + at);
+        const __m256i a = _mm256_loadu_si256(p);
+        const __m256i b = _mm256_loadu_si256(p + 1);
+        if (Printable) s.error = _mm256_or_si256(controls(a), controls(b));
+        if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) == 0) {
+            if (!all_zero(_mm256_or_si256(s.error, s.prev_incomplete))) return false;
+            at += 64;
+            while (length - at >= 256 && ascii_run256<Printable>(bytes + at)) at += 256;
+            s.prev = _mm256_setzero_si256();
+            s.prev_incomplete = _mm256_setzero_si256();
+            continue;
+        }
+        s.error = _mm256_or_si256(s.error,
+                                  _mm256_or_si256(check_pairs(a, s.prev), check_pairs(b, a)));
+        if (!all_zero(s.error)) return false;
+        s.prev_incomplete = incomplete_end(b);
+        s.prev = b;
+        at += 64;
+    }
+    for (; length - at >= 32; at += 32) {
+        step256<Printable>(s, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at)));
+    }
+    if (!all_zero(s.error)) return false;
+    // The last 0 to 31 bytes in 16-byte steps; what carries over from the
+    // vector before is all in its upper half.
+    state128 rest{_mm256_extracti128_si256(s.prev, 1),
+                  _mm256_extracti128_si256(s.prev_incomplete, 1), _mm_setzero_si128()};
+    return finish128<Printable>(rest, bytes, length, at);
+}
+
+// ------------------------------------------------------- CPU features
+
+enum : unsigned { KNOWN = 1, HAS_SSSE3 = 2, HAS_AVX2 = 4 };
+
+unsigned detect_features() noexcept {
+#if CORVANE_GLIBC_CPU_FEATURES
+    // The C library examined the CPU when the process started; asking it
+    // runs no cpuid instruction (under a hypervisor each one traps, and can
+    // take microseconds).
+    return KNOWN | (CPU_FEATURE_ACTIVE(SSSE3) ? HAS_SSSE3 : 0u) |
+           (CPU_FEATURE_ACTIVE(AVX2) ? HAS_AVX2 : 0u);
+#else
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) == 0) return KNOWN;
+    unsigned features = KNOWN | ((c & bit_SSSE3) != 0 ? HAS_SSSE3 : 0u);
+    // AVX2 needs the OS to save the 256-bit registers: XCR0 bits 1 and 2.
+    if ((c & bit_OSXSAVE) != 0 && (c & bit_AVX) != 0) {
+        unsigned xcr0 = 0, xcr0_high = 0;
+        __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
+        if ((xcr0 & 6) == 6 && __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 &&
+            (b & bit_AVX2) != 0) {
+            features |= HAS_AVX2;
+        }
+    }
+    return features;
+#endif
+}
+
+// Found on first use, not at start-up: a run that validates nothing long
+// never asks. Racing threads store the same value.
+unsigned cpu_features = 0;
+
+unsigned features() noexcept {
+    unsigned known = __atomic_load_n(&cpu_features, __ATOMIC_RELAXED);
+    if (known == 0) {
+        known = detect_features();
+        __atomic_store_n(&cpu_features, known, __ATOMIC_RELAXED);
+    }
+    return known;
+}
+
+}  // namespace
+
+bool cpu_has_ssse3() noexcept { return (features() & HAS_SSSE3) != 0; }
+
+bool cpu_has_avx2() noexcept { return (features() & HAS_AVX2) != 0; }
+
+CORVANE_TARGET_SSSE3 bool utf8_check_ssse3(const unsigned char* bytes, std::size_t length,
+                                           bool printable) noexcept {
+    return printable ? check128<true>(bytes, length) : check128<false>(bytes, length);
+}
+
+CORVANE_TARGET_AVX2 bool utf8_check_avx2(const unsigned char* bytes, std::size_t length,
+                                         bool printable) noexcept {
+    return printable ? check256<true>(bytes, length) : check256<false>(bytes, length);
+}
+
+}  // namespace corvane::detail
+
+#endif  // CORVANE_UTF8_X86
