@@ -114,22 +114,21 @@ std::vector<implementation> implementations() {
     using corvane::detail::utf8_path;
     using corvane::detail::utf8_path_available;
     return {
-        {"walk", walk_valid, false, true},
-        {"utf8_valid_n", corvane::utf8_valid_n, false, true},
-        {"scalar", path_valid<utf8_path::scalar>, false, true},
-        {"ssse3", path_valid<utf8_path::ssse3>, false, utf8_path_available(utf8_path::ssse3)},
-        {"avx2", path_valid<utf8_path::avx2>, false, utf8_path_available(utf8_path::avx2)},
+        {"walk", walk_valid, false, true}, {"utf8_valid_n", corvane::utf8_valid_n, false, true},
+            {"scalar", path_valid<utf8_path::scalar>, false, true},
+            {"ssse3", path_valid<utf8_path::ssse3>, false, utf8_path_available(utf8_path::ssse3)},
+            {"avx2", path_valid<utf8_path::avx2>, false, utf8_path_available(utf8_path::avx2)},
 #if CORVANE_BENCH_UTFCPP
-        {"utfcpp", utfcpp_valid, false, true},
+            {"utfcpp", utfcpp_valid, false, true},
 #endif
 #if CORVANE_BENCH_ICU
-        {"icu", icu_valid, false, true},
+            {"icu", icu_valid, false, true},
 #endif
-        {"walk_printable", walk_printable, true, true},
-        {"utf8_printable_n", corvane::utf8_printable_n, true, true},
-        {"scalar_printable", path_printable<utf8_path::scalar>, true, true},
-        {"avx2_printable", path_printable<utf8_path::avx2>, true,
-         utf8_path_available(utf8_path::avx2)},
+            {"walk_printable", walk_printable, true, true},
+            {"utf8_printable_n", corvane::utf8_printable_n, true, true},
+            {"scalar_printable", path_printable<utf8_path::scalar>, true, true},
+            {"avx2_printable", path_printable<utf8_path::avx2>, true,
+             utf8_path_available(utf8_path::avx2)},
     };
 }
 
@@ -182,7 +181,9 @@ std::string make_text(script kind) {
         const bool cyrillic = rng.below(2) == 0;
         for (std::uint32_t i = 0; i < letters; ++i) {
             switch (kind) {
-                case script::ascii: append_utf8(word, 'a' + rng.below(26)); break;
+                case script::ascii:
+                    append_utf8(word, 'a' + rng.below(26));
+                    break;
                 case script::latin:
                     append_utf8(word,
                                 rng.below(6) == 0 ? accents[rng.below(14)] : 'a' + rng.below(26));
@@ -190,7 +191,9 @@ std::string make_text(script kind) {
                 case script::greek_cyrillic:
                     append_utf8(word, cyrillic ? 0x430 + rng.below(32) : 0x3B1 + rng.below(25));
                     break;
-                case script::cjk: append_utf8(word, 0x4E00 + rng.below(0x5200)); break;
+                case script::cjk:
+                    append_utf8(word, 0x4E00 + rng.below(0x5200));
+                    break;
                 case script::emoji:
                     if (rng.below(3) == 0) {
                         append_utf8(word, 'a' + rng.below(26));
@@ -283,8 +286,7 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     check_agreement();
     benchmark::AddCustomContext(
-        "utf8_valid_n path",
-        corvane::detail::utf8_path_name(corvane::detail::utf8_chosen_path()));
+        "utf8_valid_n path", corvane::detail::utf8_path_name(corvane::detail::utf8_chosen_path()));
     for (const input& in : inputs()) {
         for (const implementation& impl : implementations()) {
             if (!impl.available) continue;

@@ -30,6 +30,7 @@ using bytes = std::vector<std::uint8_t>;
 constexpr std::size_t LONGEST = 300;
 
 // Characters to build text from, valid ones and refused ones.
+// clang-format off
 const std::vector<bytes> valid_pieces = {
     {'a'}, {' '}, {'\t'}, {'\n'}, {'\r'}, {0x00}, {0x1B}, {0x7F},  // the first 8: one byte
     {0xC2, 0x80}, {0xC3, 0xA9}, {0xDF, 0xBF}, {0xC2, 0x85},
@@ -49,6 +50,7 @@ const std::vector<bytes> refused_pieces = {
     {0xC3, 0xA9, 0xA9}, {0xE2, 0x82, 0xAC, 0x80},          // one continuation too many
     {0xF0, 0x90, 0x80, 0xC2, 0x80},                        // a lead inside a sequence
 };
+// clang-format on
 
 // Text of about `length` bytes drawn from `pieces` (a character may run
 // past `length`; callers cut it, which is itself a useful case).
@@ -90,9 +92,9 @@ protected:
         if (utf8_valid_with(GetParam(), text, n) != valid ||
             utf8_printable_with(GetParam(), text, n) != printable) {
             return testing::AssertionFailure()
-                   << "scalar says valid=" << valid << " printable=" << printable
-                   << " for the " << n << " bytes at offset "
-                   << (reinterpret_cast<std::uintptr_t>(p) % 64) << ": " << hex(p, n);
+                   << "scalar says valid=" << valid << " printable=" << printable << " for the "
+                   << n << " bytes at offset " << (reinterpret_cast<std::uintptr_t>(p) % 64) << ": "
+                   << hex(p, n);
         }
         return testing::AssertionSuccess();
     }

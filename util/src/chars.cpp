@@ -50,22 +50,29 @@ utf8_kernel current_kernel() noexcept {
 
 const char* utf8_path_name(utf8_path path) noexcept {
     switch (path) {
-        case utf8_path::ssse3: return "ssse3";
-        case utf8_path::avx2: return "avx2";
-        case utf8_path::scalar: break;
+        case utf8_path::ssse3:
+            return "ssse3";
+        case utf8_path::avx2:
+            return "avx2";
+        case utf8_path::scalar:
+            break;
     }
     return "scalar";
 }
 
 bool utf8_path_available(utf8_path path) noexcept {
     switch (path) {
-        case utf8_path::scalar: return true;
+        case utf8_path::scalar:
+            return true;
 #if CORVANE_UTF8_X86
-        case utf8_path::ssse3: return cpu_has_ssse3();
-        case utf8_path::avx2: return cpu_has_avx2();
+        case utf8_path::ssse3:
+            return cpu_has_ssse3();
+        case utf8_path::avx2:
+            return cpu_has_avx2();
 #else
         case utf8_path::ssse3:
-        case utf8_path::avx2: return false;
+        case utf8_path::avx2:
+            return false;
 #endif
     }
     return false;

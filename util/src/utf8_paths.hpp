@@ -45,8 +45,7 @@ enum class utf8_path { scalar, ssse3, avx2 };
                                                          std::size_t length,
                                                          bool printable) noexcept;
 [[nodiscard]] CORVANE_TARGET_AVX2 bool utf8_check_avx2(const unsigned char* bytes,
-                                                       std::size_t length,
-                                                       bool printable) noexcept;
+                                                       std::size_t length, bool printable) noexcept;
 
 // Whether this CPU, and the OS for AVX2's registers, support the kernel.
 [[nodiscard]] bool cpu_has_ssse3() noexcept;

@@ -48,6 +48,7 @@ namespace corvane::detail {
 
 namespace {
 
+// clang-format off
 // Error bits. Each names a pair (byte before, byte) that is refused.
 constexpr std::uint8_t TOO_SHORT = 1 << 0;   // 11______ then 0_______ or 11______
 constexpr std::uint8_t TOO_LONG = 1 << 1;    // 0_______ then 10______
@@ -128,6 +129,7 @@ struct state128 {
     __m128i prev_incomplete;  // nonzero when it ends inside a sequence
     __m128i error;
 };
+// clang-format on
 
 CORVANE_SSSE3 __m128i table128(const std::uint8_t (&table)[16]) noexcept {
     return _mm_load_si128(reinterpret_cast<const __m128i*>(table));
@@ -277,9 +279,9 @@ CORVANE_SSSE3 bool check_short(const std::uint8_t* bytes, std::size_t length) no
     }
     const __m128i head = _mm_cvtsi64_si128(static_cast<long long>(first));
     const __m128i tail = _mm_cvtsi64_si128(static_cast<long long>(last));
-    const __m128i run = _mm_or_si128(
-        _mm_or_si128(head, moved_later(tail, length - part)),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(spaces_after + 16 - length)));
+    const __m128i run =
+        _mm_or_si128(_mm_or_si128(head, moved_later(tail, length - part)),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(spaces_after + 16 - length)));
     __m128i error = _mm_or_si128(check_pairs(run, _mm_setzero_si128()), incomplete_end(run));
     if (Printable) error = _mm_or_si128(error, controls(run));
     return all_zero(error);
@@ -310,10 +312,9 @@ CORVANE_SSSE3 bool check128(const std::uint8_t* bytes, std::size_t length) noexc
             s.prev_incomplete = _mm_setzero_si128();
             continue;
         }
-        s.error = _mm_or_si128(s.error, _mm_or_si128(_mm_or_si128(check_pairs(a, s.prev),
-                                                                  check_pairs(b, a)),
-                                                     _mm_or_si128(check_pairs(c, b),
-                                                                  check_pairs(d, c))));
+        s.error = _mm_or_si128(s.error,
+                               _mm_or_si128(_mm_or_si128(check_pairs(a, s.prev), check_pairs(b, a)),
+                                            _mm_or_si128(check_pairs(c, b), check_pairs(d, c))));
         if (!all_zero(s.error)) return false;
         s.prev_incomplete = incomplete_end(d);
         s.prev = d;
@@ -357,16 +358,16 @@ CORVANE_AVX2 __m256i check_pairs(__m256i input, __m256i prev_input) noexcept {
                                            _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80)));
     const __m256i fourth = _mm256_subs_epu8(previous<3>(input, prev_input),
                                             _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)));
-    const __m256i must_continue = _mm256_and_si256(_mm256_or_si256(third, fourth),
-                                                   _mm256_set1_epi8(static_cast<char>(0x80)));
+    const __m256i must_continue =
+        _mm256_and_si256(_mm256_or_si256(third, fourth), _mm256_set1_epi8(static_cast<char>(0x80)));
     return _mm256_xor_si256(must_continue, special);
 }
 
 CORVANE_AVX2 __m256i incomplete_end(__m256i input) noexcept {
-    const __m256i limit = _mm256_setr_epi8(
-        -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-        -1, -1, -1, -1, -1, -1, static_cast<char>(0xF0 - 1), static_cast<char>(0xE0 - 1),
-        static_cast<char>(0xC0 - 1));
+    const __m256i limit =
+        _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                         -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, static_cast<char>(0xF0 - 1),
+                         static_cast<char>(0xE0 - 1), static_cast<char>(0xC0 - 1));
     return _mm256_subs_epu8(input, limit);
 }
 
@@ -392,9 +393,9 @@ CORVANE_AVX2 void step256(state256& s, __m256i input) noexcept {
 }
 
 CORVANE_AVX2 __m256i clean_ascii(__m256i input) noexcept {
-    const __m256i own = _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 9, 10, -1, -1, 13, -1,
-                                         -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 9, 10, -1, -1, 13,
-                                         -1, -1);
+    const __m256i own =
+        _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 9, 10, -1, -1, 13, -1, -1, -1, -1, -1,
+                         -1, -1, -1, -1, -1, -1, 9, 10, -1, -1, 13, -1, -1);
     return _mm256_or_si256(_mm256_cmpgt_epi8(input, _mm256_set1_epi8(0x1F)),
                            _mm256_cmpeq_epi8(_mm256_shuffle_epi8(own, input), input));
 }
@@ -430,8 +431,8 @@ CORVANE_AVX2 bool check256(const std::uint8_t* bytes, std::size_t length) noexce
             s.prev_incomplete = _mm256_setzero_si256();
             continue;
         }
-        s.error = _mm256_or_si256(s.error,
-                                  _mm256_or_si256(check_pairs(a, s.prev), check_pairs(b, a)));
+        s.error =
+            _mm256_or_si256(s.error, _mm256_or_si256(check_pairs(a, s.prev), check_pairs(b, a)));
         if (!all_zero(s.error)) return false;
         s.prev_incomplete = incomplete_end(b);
         s.prev = b;
