@@ -27,7 +27,7 @@
 #if defined(__GLIBC__) && __has_include(<sys/platform/x86.h>)
 #if defined(__clang__)
 // The header spells C's boolean type, which clang's C++ does not know.
-#define _Bool bool
+#define _Bool bool  // NOLINT(bugprone-reserved-identifier): the header needs it
 #include <sys/platform/x86.h>
 #undef _Bool
 #else
