@@ -107,16 +107,13 @@ protected:
     void SetUp() override {
         log_close();
         log_set_verbosity(4);
-        char pattern[] = "/tmp/corvane-log-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
     }
     void TearDown() override {
         log_close();
         log_set_verbosity(4);
-        fs::remove_all(dir_);
     }
-    fs::path dir_;
+    corvane::test::temp_dir scratch_;
+    fs::path dir_{scratch_.path()};
 };
 
 TEST_F(Log, BeforeOpenAFatalMessageIsACompleteLineOnStderr) {

@@ -57,15 +57,11 @@ protected:
     void SetUp() override {
         log_close();
         log_set_verbosity(4);
-        char pattern[] = "/tmp/corvane-text-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
         log_open((dir_ / "log").c_str(), false);
     }
     void TearDown() override {
         log_close();
         log_set_verbosity(4);
-        fs::remove_all(dir_);
     }
 
     // The logged lines without their 19-byte time stamp and the blank after
@@ -78,7 +74,8 @@ protected:
         return lines;
     }
 
-    fs::path dir_;
+    corvane::test::temp_dir scratch_;
+    fs::path dir_{scratch_.path()};
 };
 
 TEST_F(Text, TrimBlanksStripsTabCarriageReturnAndSpaceOnly) {
