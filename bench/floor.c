@@ -1,5 +1,6 @@
 /* The least a program can do to run one account command: open the database,
- * run one statement, read the changed-row count, close. The command-latency
+ * run one statement, read the changed-row count, close, with the connection
+ * set up as the tool sets up its own (floor_connection.h). The command-latency
  * benchmark and the `perf` test hold corvane-userdb against it.
  *
  *   floor FILE STATEMENT
@@ -7,6 +8,8 @@
  * Exits with 0 when exactly one row changed, like the tool's add and del. */
 #include <sqlite3.h>
 #include <stdio.h>
+
+#include "floor_connection.h"
 
 static int ignore_rows(void *context, int columns, char **values, char **names) {
     (void)context;
@@ -22,7 +25,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     sqlite3 *db = NULL;
-    if (sqlite3_open(argv[1], &db) != SQLITE_OK) return 1;
+    if (open_floor_connection(argv[1], &db) != SQLITE_OK) return 1;
     char *error = NULL;
     if (sqlite3_exec(db, argv[2], ignore_rows, NULL, &error) != SQLITE_OK) {
         fprintf(stderr, "ERROR: %s\n", error);

@@ -1,10 +1,12 @@
 /* The plain way to list the accounts: one query, one printf per row, stdio's
- * default buffering. The command-latency benchmark holds `corvane-userdb
+ * default buffering, on a connection set up as the tool sets up its own. The command-latency benchmark holds `corvane-userdb
  * FILE list` against it; both print the same bytes.
  *
  *   list_floor FILE */
 #include <sqlite3.h>
 #include <stdio.h>
+
+#include "floor_connection.h"
 
 static int print_row(void *context, int columns, char **values, char **names) {
     (void)context;
@@ -20,7 +22,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     sqlite3 *db = NULL;
-    if (sqlite3_open(argv[1], &db) != SQLITE_OK) return 1;
+    if (open_floor_connection(argv[1], &db) != SQLITE_OK) return 1;
     char *error = NULL;
     const int result = sqlite3_exec(db, "SELECT * FROM users;", print_row, NULL, &error);
     sqlite3_free(error);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 namespace corvane::userdb {
 
@@ -11,18 +12,26 @@ namespace corvane::userdb {
 inline constexpr std::size_t NICKNAME_LIMIT = 64;
 inline constexpr std::size_t PASSWORD_LIMIT = 64;
 
-// The message for the first rule a field breaks, or null when it passes.
-// These judge only; the check_ functions below act on the judgement.
-[[nodiscard]] const char* nickname_fault(const char* nickname);
-[[nodiscard]] const char* password_fault(const char* password);
-// The canonical class word equal to `word`, or null when there is none.
-[[nodiscard]] const char* find_credentials(const char* word);
+// The message for a class word that is none of the eight.
+inline constexpr const char* CREDENTIALS_FAULT =
+    "Invalid user credentials. Must be one of: 'bot', 'ubot', 'opbot', 'opubot', "
+    "'admin', 'super', 'op' or 'user'\n";
 
-void check_nickname(const char* nickname);
-void check_password(const char* password);
+// The message for the first rule a field breaks, or null when it passes.
+// These judge only; the check_ functions below act on the judgement. A
+// field read from standard input may hold a NUL byte, which no stored text
+// can carry: it breaks the control-byte rule of a nickname and the
+// encoding rule of a password.
+[[nodiscard]] const char* nickname_fault(std::string_view nickname);
+[[nodiscard]] const char* password_fault(std::string_view password);
+// The canonical class word equal to `word`, or null when there is none.
+[[nodiscard]] const char* find_credentials(std::string_view word);
+
+void check_nickname(std::string_view nickname);
+void check_password(std::string_view password);
 
 // Returns the canonical class word equal to `word` (a constant owned by this
 // unit, never freed by the caller).
-[[nodiscard]] const char* check_credentials(const char* word);
+[[nodiscard]] const char* check_credentials(std::string_view word);
 
 }  // namespace corvane::userdb

@@ -1,14 +1,22 @@
+// Each handler reads as its steps: check its arguments and every field,
+// quote the text values, run one statement, report.
 #include "commands.hpp"
 
-#include <sqlite3.h>
 #include <stdio.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string_view>
 
+#include "account_lines.hpp"
 #include "checks.hpp"
 #include "dispatch.hpp"
+#include "invocation.hpp"
+#include "password_input.hpp"
 #include "store.hpp"
+#include "terminal_text.hpp"
 
 namespace corvane::userdb {
 
@@ -20,60 +28,72 @@ void put_text(const char* text) {
     for (; *text != '\0'; ++text) putc_unlocked(*text, stdout);
 }
 
-// Prints one account as "CLASS<TAB>NICKNAME". A NULL prints as the empty
-// text; a row of another shape than the users table stops the listing.
-int print_account_row(void* /*context*/, int columns, char** values, char** /*names*/) {
-    if (columns < 3) return 1;
-    put_text(values[2] != nullptr ? values[2] : "");
+// To a pipe or a file: the bytes exactly as stored.
+void print_exact(const char* credentials, const char* nickname) {
+    put_text(credentials);
     putc_unlocked('\t', stdout);
-    put_text(values[0] != nullptr ? values[0] : "");
+    put_text(nickname);
     putc_unlocked('\n', stdout);
-    return 0;
+}
+
+// To a terminal: nothing the terminal could act on.
+void print_for_terminal(const char* credentials, const char* nickname) {
+    put_for_terminal(credentials);
+    putc_unlocked('\t', stdout);
+    put_for_terminal(nickname);
+    putc_unlocked('\n', stdout);
+}
+
+// The message for the first fault of an import line, or null with the
+// canonical class in `credentials`.
+const char* account_fault(const account_line& line, const char** credentials) {
+    if (line.tabs == 0 || line.tabs > 2) return "expected NICKNAME<TAB>PASSWORD[<TAB>CLASS]\n";
+    if (const char* fault = nickname_fault(line.text(0))) return fault;
+    if (const char* fault = password_fault(line.text(1))) return fault;
+    *credentials = line.tabs == 2 ? find_credentials(line.text(2)) : "user";
+    return *credentials == nullptr ? CREDENTIALS_FAULT : nullptr;
 }
 
 }  // namespace
 
-int cmd_create(unsigned /*count*/, char** /*args*/) {
-    // The count of a CREATE TABLE carries no information; a failure has
-    // already been reported.
-    (void)run_statement(CORVANE_SCHEMA_STATEMENT);
-    return 0;
-}
+int cmd_create(unsigned /*count*/, char** /*args*/) { return create_users_table() ? 0 : 1; }
 
 int cmd_list(unsigned /*count*/, char** /*args*/) {
     // Large listings go out in big writes rather than one per line.
     static char output_buffer[1 << 16];
     std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
+    const account_printer print = isatty(STDOUT_FILENO) != 0 ? print_for_terminal : print_exact;
 
-    open_account_db();
-    char* error = nullptr;
     flockfile(stdout);
-    const int result =
-        sqlite3_exec(account_db, "SELECT * FROM users;", print_account_row, nullptr, &error);
+    const bool listed = for_each_account(print);
     funlockfile(stdout);
-    if (result != SQLITE_OK) {
-        sqlite3_free(error);
-        std::exit(EXIT_FAILURE);
-    }
-    sqlite3_close(account_db);
-    account_db = nullptr;
-    return 0;
+    return listed ? 0 : 1;
 }
 
 int cmd_add(unsigned count, char** args) {
-    if (count < 2) show_command_usage(ADD_SYNOPSIS);
-    check_nickname(args[0]);
-    char* nickname = escape_quotes(args[0]);
-    check_password(args[1]);
-    char* password = escape_quotes(args[1]);
-    // args[2] is the vector's terminating null when no class was given.
-    const char* credentials = check_credentials(args[2] != nullptr ? args[2] : "user");
+    // With -i the class is the second argument; a third is refused, so that
+    // a script still passing a password is stopped, not half obeyed.
+    const bool piped = cli_context.password_from_stdin;
+    if (piped ? count < 1 || count > 2 : count < 2) {
+        show_command_usage(piped ? ADD_STDIN_SYNOPSIS : ADD_SYNOPSIS);
+    }
+    // args[count] is the vector's terminating null: no class given.
+    const char* class_word = piped ? args[1] : args[2];
 
+    check_nickname(args[0]);
+    // Both sources end in a NUL, so the text is also a C string.
+    const std::string_view typed_password = piped ? read_password() : args[1];
+    check_password(typed_password);
+    const char* credentials = check_credentials(class_word != nullptr ? class_word : "user");
+
+    char* nickname = escape_quotes(args[0]);
+    char* password = escape_quotes(typed_password.data());
     const int changed = run_statement(
         "INSERT INTO users (nickname, password, credentials) VALUES('%s', '%s', '%s');", nickname,
         password, credentials);
     std::free(nickname);
     std::free(password);
+
     if (changed == 1) return 0;
     std::fprintf(stderr, "Unable to add user \"%s\"\n", args[0]);
     return 1;
@@ -81,10 +101,11 @@ int cmd_add(unsigned count, char** args) {
 
 int cmd_del(unsigned count, char** args) {
     if (count < 1) show_command_usage(DEL_SYNOPSIS);
-    char* nickname = escape_quotes(args[0]);
 
+    char* nickname = escape_quotes(args[0]);
     const int changed = run_statement("DELETE FROM users WHERE nickname = '%s';", nickname);
     std::free(nickname);
+
     if (changed == 1) return 0;
     std::fprintf(stderr, "Unable to delete user \"%s\".\n", args[0]);
     return 1;
@@ -92,30 +113,70 @@ int cmd_del(unsigned count, char** args) {
 
 int cmd_mod(unsigned count, char** args) {
     if (count < 2) show_command_usage(MOD_SYNOPSIS);
-    char* nickname = escape_quotes(args[0]);
     const char* credentials = check_credentials(args[1]);
 
+    char* nickname = escape_quotes(args[0]);
     const int changed = run_statement("UPDATE users SET credentials = '%s' WHERE nickname = '%s';",
                                       credentials, nickname);
     std::free(nickname);
+
     if (changed == 1) return 0;
     std::fprintf(stderr, "Unable to set credentials for user \"%s\"\n", args[0]);
     return 1;
 }
 
 int cmd_pass(unsigned count, char** args) {
-    if (count < 2) show_command_usage(PASS_SYNOPSIS);
-    char* nickname = escape_quotes(args[0]);
-    check_password(args[1]);
-    char* password = escape_quotes(args[1]);
+    // With -i the nickname is the only argument.
+    const bool piped = cli_context.password_from_stdin;
+    if (piped ? count != 1 : count < 2) {
+        show_command_usage(piped ? PASS_STDIN_SYNOPSIS : PASS_SYNOPSIS);
+    }
 
+    const std::string_view typed_password = piped ? read_password() : args[1];
+    check_password(typed_password);
+
+    char* nickname = escape_quotes(args[0]);
+    char* password = escape_quotes(typed_password.data());
     const int changed = run_statement("UPDATE users SET password = '%s' WHERE nickname = '%s';",
                                       password, nickname);
     std::free(nickname);
     std::free(password);
+
     if (changed == 1) return 0;
     std::fprintf(stderr, "Unable to change password for user \"%s\"\n", args[0]);
     return 1;
+}
+
+int cmd_import(unsigned /*count*/, char** /*args*/) {
+    // The write lock is taken before any input is read.
+    if (!import_begin()) return 1;
+
+    // Every bad line is reported, so that one run finds every mistake; the
+    // good lines are still inserted, to find nicknames given twice.
+    bool all_added = true;
+    account_reader input(STDIN_FILENO);
+    account_line line{};
+    while (input.next(line)) {
+        const char* credentials = nullptr;
+        if (const char* fault = account_fault(line, &credentials)) {
+            std::fprintf(stderr, "line %llu: %s", line.number, fault);
+            all_added = false;
+            continue;
+        }
+        bool transaction_lost = false;
+        if (const char* error =
+                import_account(line.text(0), line.text(1), credentials, &transaction_lost)) {
+            std::fprintf(stderr, "line %llu: ERROR: %s\n", line.number, error);
+            all_added = false;
+            if (transaction_lost) break;
+        }
+    }
+    if (input.read_error() != 0) {
+        std::fprintf(stderr, "Unable to read standard input: %s\n",
+                     std::strerror(input.read_error()));
+        all_added = false;
+    }
+    return import_finish(all_added) ? 0 : 1;
 }
 
 }  // namespace corvane::userdb

@@ -1,14 +1,20 @@
 // corvane-userdb: one run, one command against one SQLite account database.
+//
+//   corvane-userdb [OPTIONS] FILE COMMAND [ARGUMENTS...]
 
 #include "dispatch.hpp"
+
+#include <sys/stat.h>
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "checks.hpp"
 #include "commands.hpp"
+#include "invocation.hpp"
 
 namespace corvane::userdb {
 
@@ -16,13 +22,14 @@ invocation cli_context{};
 
 namespace {
 
-constexpr std::array<command_entry, 6> command_table{{
+constexpr std::array<command_entry, 7> command_table{{
     {cmd_create, "create", ""},
     {cmd_list, "list", ""},
     {cmd_add, "add", ADD_SYNOPSIS},
     {cmd_del, "del", DEL_SYNOPSIS},
     {cmd_mod, "mod", MOD_SYNOPSIS},
     {cmd_pass, "pass", PASS_SYNOPSIS},
+    {cmd_import, "import", ""},
 }};
 
 constexpr char usage_format[] =
@@ -44,6 +51,18 @@ constexpr char usage_format[] =
     "\n";
 static_assert(sizeof usage_format - 1 == 386);
 
+// What --help adds to the usage text.
+constexpr char help_text[] =
+    "Options, before the filename:\n"
+    "  -i, --password-stdin  add and pass read the password from standard input\n"
+    "  --help                show this help\n"
+    "  --version             show the version\n"
+    "  --                    end of the options\n"
+    "\n"
+    "More commands:\n"
+    "  import  add the accounts read from standard input, all or none, one a line:\n"
+    "          username<TAB>password[<TAB>credentials]\n";
+
 const command_entry* find_command(const char* word) {
     for (const command_entry& entry : command_table) {
         if (std::strcmp(word, entry.name) == 0) return &entry;
@@ -51,22 +70,50 @@ const command_entry* find_command(const char* word) {
     return nullptr;
 }
 
+// What the options before the database name ask for.
+enum class option_outcome { go_on, done, unknown };
+
+// Reads the options from argv[*next] on into cli_context and leaves *next
+// at the database name.
+option_outcome read_options(int argc, char** argv, int* next) {
+    for (; *next < argc && argv[*next][0] == '-'; ++*next) {
+        const std::string_view option = argv[*next];
+        if (option == "--") {
+            ++*next;
+            break;
+        }
+        if (option == "-i" || option == "--password-stdin") {
+            cli_context.password_from_stdin = true;
+        } else if (option == "--help" && *next == 1) {
+            show_usage(cli_context.program_name);
+            std::fputs(help_text, stdout);
+            return option_outcome::done;
+        } else if (option == "--version") {
+            std::fputs("corvane-userdb " CORVANE_VERSION "\n", stdout);
+            return option_outcome::done;
+        } else {
+            return option_outcome::unknown;
+        }
+    }
+    return option_outcome::go_on;
+}
+
 int dispatch(int argc, char** argv) {
     // argc may be 0 when the tool is started with an empty vector.
     cli_context.program_name = argc > 0 && argv[0] != nullptr ? argv[0] : "corvane-userdb";
-    cli_context.database_path = argc > 1 ? argv[1] : nullptr;
-    cli_context.command_name = argc > 2 ? argv[2] : nullptr;
+    int next = 1;
+    const option_outcome options = read_options(argc, argv, &next);
+    if (options == option_outcome::done) return 0;
+    cli_context.database_path = next < argc ? argv[next] : nullptr;
+    cli_context.command_name = next + 1 < argc ? argv[next + 1] : nullptr;
 
-    if (argc < 3) {
+    const command_entry* command =
+        cli_context.command_name != nullptr ? find_command(cli_context.command_name) : nullptr;
+    if (options == option_outcome::unknown || command == nullptr) {
         show_usage(cli_context.program_name);
         return 1;
     }
-    const command_entry* command = find_command(cli_context.command_name);
-    if (command == nullptr) {
-        show_usage(cli_context.program_name);
-        return 1;
-    }
-    return command->handler(static_cast<unsigned>(argc - 3), argv + 3);
+    return command->handler(static_cast<unsigned>(argc - next - 2), argv + next + 2);
 }
 
 }  // namespace
@@ -85,6 +132,10 @@ void show_command_usage(const char* synopsis) {
 }  // namespace corvane::userdb
 
 int main(int argc, char** argv) {
+    // Every file this run creates holds passwords: the database and its
+    // journals are owner-only. SQLite gives the journals of an existing
+    // database that database's own mode, so existing files keep theirs.
+    umask(S_IRWXG | S_IRWXO);
     const int status = corvane::userdb::dispatch(argc, argv);
     // A listing or usage text lost on a full disk or a closed stream is a
     // failure, not a success.

@@ -1,19 +1,8 @@
-// The entry of the tool: the invocation record, the command table and the
-// two usage outputs.
+// The entry of the tool: the options, the command table and the usage
+// outputs.
 #pragma once
 
 namespace corvane::userdb {
-
-// The invocation, as references into the process's own argument vector.
-// Filled once by the dispatcher before anything else; a field whose vector
-// entry does not exist is null.
-struct invocation {
-    const char* program_name;
-    const char* database_path;
-    const char* command_name;
-};
-
-extern invocation cli_context;
 
 // A command handler takes the arguments after the command word (args[count]
 // is the vector's terminating null) and returns the exit status, 0 or 1, or

@@ -3,8 +3,6 @@
 namespace corvane::test {
 namespace {
 
-using accounts = std::vector<std::vector<std::string>>;
-
 using AddTest = UserDbTest;
 using FieldCheckTest = UserDbTest;
 using ChangeTest = UserDbTest;
@@ -19,12 +17,6 @@ const std::string password_not_utf8 = "Password must be utf-8 encoded.\n";
 const std::string bad_class =
     "Invalid user credentials. Must be one of: 'bot', 'ubot', 'opbot', 'opubot', 'admin', "
     "'super', 'op' or 'user'\n";
-
-std::string repeat(const std::string& piece, std::size_t times) {
-    std::string text;
-    for (std::size_t i = 0; i < times; ++i) text += piece;
-    return text;
-}
 
 TEST_F(AddTest, StoresTheAccountWithTheGivenOrDefaultClass) {
     create_table();

@@ -17,7 +17,6 @@
 namespace corvane::test {
 namespace {
 
-using accounts = std::vector<std::vector<std::string>>;
 using clock_type = std::chrono::steady_clock;
 
 const char* const class_words[] = {"admin", "super", "op",    "user",

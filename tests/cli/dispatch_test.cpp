@@ -37,6 +37,40 @@ TEST_F(DispatchTest, ShortOrUnknownInvocationShowsUsageAndTouchesNothing) {
     }
 }
 
+TEST_F(DispatchTest, OptionsComeBeforeTheFileName) {
+    const std::string program = CORVANE_USERDB_PATH;
+    const std::string help =
+        usage_text(program) +
+        "Options, before the filename:\n"
+        "  -i, --password-stdin  add and pass read the password from standard input\n"
+        "  --help                show this help\n"
+        "  --version             show the version\n"
+        "  --                    end of the options\n"
+        "\n"
+        "More commands:\n"
+        "  import  add the accounts read from standard input, all or none, one a line:\n"
+        "          username<TAB>password[<TAB>credentials]\n";
+    const run_result version{0, "corvane-userdb " CORVANE_VERSION "\n", ""};
+    const run_result usage{1, usage_text(program), ""};
+    const std::pair<std::vector<std::string>, run_result> cases[] = {
+        {{"--help"}, {0, help, ""}},   {{"--help", db, "create"}, {0, help, ""}},
+        {{"--version"}, version},      {{"-i", "--version", db, "create"}, version},
+        {{"-i", "--help"}, usage},  // --help only as the first argument
+        {{"-x", db, "create"}, usage}, {{"--password", db, "create"}, usage},
+        {{"-", db, "create"}, usage},  {{"-i", db}, usage},
+        {{"--", "--help"}, usage},  // a file named --help, no command
+    };
+    for (const auto& [args, expected] : cases) {
+        EXPECT_EQ(userdb(args), expected) << testing::PrintToString(args);
+        EXPECT_FALSE(file_exists(db)) << testing::PrintToString(args);
+    }
+    run_options here;
+    here.cwd = dir.path();
+    EXPECT_EQ(userdb({"--", "-odd.db", "create"}, here), quiet_success);
+    EXPECT_EQ(userdb({"-i", "--", "-odd.db", "list"}, here), quiet_success);
+    EXPECT_TRUE(file_exists(dir.file("-odd.db")));
+}
+
 TEST_F(DispatchTest, UsageShowsTheProgramNameAsInvoked) {
     if (std::getenv("CORVANE_TEST_WRAPPER") != nullptr) {
         GTEST_SKIP() << "a child run under CORVANE_TEST_WRAPPER cannot be shown another argv[0]";

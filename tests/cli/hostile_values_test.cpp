@@ -6,15 +6,7 @@
 namespace corvane::test {
 namespace {
 
-using accounts = std::vector<std::vector<std::string>>;
-
 using HostileValueTest = UserDbTest;
-
-std::string repeat(const std::string& piece, std::size_t times) {
-    std::string text;
-    for (std::size_t i = 0; i < times; ++i) text += piece;
-    return text;
-}
 
 const accounts bystanders = {
     {"alice", "a-pass", "admin"}, {"bob", "b-pass", "op"}, {"carol", "c-pass", "user"}};

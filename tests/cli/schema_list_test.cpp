@@ -43,7 +43,9 @@ TEST_F(SchemaTest, CreatingTwiceReportsTheErrorButSucceeds) {
 
 TEST_F(SchemaTest, AFileThatCannotBeOpenedEndsEveryCommand) {
     const std::string missing_dir = dir.file("no/such/dir/users.db");
-    const std::string a_directory = dir.path();
+    // A directory inside the test's own: its parent /tmp is writable by all.
+    const std::string a_directory = dir.file("a_directory");
+    ASSERT_EQ(mkdir(a_directory.c_str(), 0700), 0);
     for (const std::string& path : {missing_dir, a_directory}) {
         const std::string err = "Unable to open database: " + path + " (result=14)\n";
         EXPECT_EQ(userdb({path, "create"}), failure(err));
@@ -58,7 +60,7 @@ TEST_F(SchemaTest, AFileThatCannotBeOpenedEndsEveryCommand) {
 
 TEST_F(SchemaTest, AFileThatIsNotADatabaseIsReportedAndLeftAlone) {
     write_file(db, "just some text, not a database\n");
-    EXPECT_EQ(run("create"), (run_result{0, "", "ERROR: file is not a database\n"}));
+    EXPECT_EQ(run("create"), failure("ERROR: file is not a database\n"));
     EXPECT_EQ(run("list"), failure(""));
     EXPECT_EQ(run("add", {"alice", "secret"}),
               failure("ERROR: file is not a database\nUnable to add user \"alice\"\n"));
@@ -84,7 +86,7 @@ TEST_F(SchemaTest, ALockHeldByAnotherConnectionFailsAtOnce) {
             run("pass", {"alice", "new"}),
             failure("ERROR: database is locked\nUnable to change password for user \"alice\"\n"));
         EXPECT_EQ(run("list"), failure(""));
-        EXPECT_EQ(run("create"), (run_result{0, "", "ERROR: database is locked\n"}));
+        EXPECT_EQ(run("create"), failure("ERROR: database is locked\n"));
         holder.exec("ROLLBACK");
     }
     EXPECT_EQ(read_accounts(db),

@@ -19,8 +19,6 @@
 namespace corvane::test {
 namespace {
 
-using accounts = std::vector<std::vector<std::string>>;
-
 uid_t file_owner(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 ? info.st_uid : static_cast<uid_t>(-1);
@@ -131,6 +129,8 @@ TEST_F(FullDiskTest, AChangeThatFindsNoSpaceFailsAndLosesNothing) {
 
     fill_leaving(disk.file("filler"), 0);
     expect_every_change_refused(on_disk, full);
+    // A table that could not be written is a failure, not a success.
+    EXPECT_EQ(userdb({disk.file("fresh.db"), "create"}), failure(full));
 
     // With room for the journal but little more, adds go on until one
     // fails, and that one must say so; every add that succeeded stays.
@@ -224,6 +224,14 @@ TEST_F(PermissionTest, AReadOnlyFileRefusesEveryChange) {
     ASSERT_EQ(chmod(users.c_str(), 0444), 0);
     expect_every_change_refused(users, read_only, as_user);
     EXPECT_EQ(file_mode(users), 0444u);
+
+    const std::string empty = home + "/empty.db";
+    write_file(empty, "");
+    if (as_user.uid.has_value()) {
+        ASSERT_EQ(chown(empty.c_str(), *as_user.uid, *as_user.gid), 0);
+    }
+    ASSERT_EQ(chmod(empty.c_str(), 0444), 0);
+    EXPECT_EQ(run_as_user({empty, "create"}), failure(read_only));
 }
 
 TEST_F(PermissionTest, AReadOnlyDirectoryRefusesEveryChangeAndNewFiles) {

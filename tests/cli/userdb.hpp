@@ -23,6 +23,16 @@ inline void PrintTo(const run_result& r, std::ostream* os) {
         << testing::PrintToString(r.err) << "}";
 }
 
+// Accounts as (nickname, password, credentials), as read_accounts gives them.
+using accounts = std::vector<std::vector<std::string>>;
+
+// `piece` written `times` times over.
+inline std::string repeat(const std::string& piece, std::size_t times) {
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i) text += piece;
+    return text;
+}
+
 // A successful run that printed nothing.
 inline const run_result quiet_success{0, "", ""};
 
@@ -42,6 +52,18 @@ protected:
     run_result run(const std::string& command, std::vector<std::string> args = {}) {
         args.insert(args.begin(), {db, command});
         return userdb(args);
+    }
+
+    // Runs the tool on the test's database with `input` on standard input:
+    // [OPTIONS] db COMMAND ARGS...
+    run_result run_with_input(const std::string& input, std::vector<std::string> options,
+                              const std::string& command, std::vector<std::string> args = {}) {
+        options.push_back(db);
+        options.push_back(command);
+        options.insert(options.end(), args.begin(), args.end());
+        run_options with_input;
+        with_input.stdin_text = input;
+        return userdb(options, with_input);
     }
 
     // A database with an empty users table.

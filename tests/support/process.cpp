@@ -10,23 +10,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+
+#include "support/temp_dir.hpp"
 
 extern char** environ;
 
 namespace corvane::test {
 
 namespace {
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::string> split_words(const char* text) {
     std::istringstream in(text);
@@ -35,16 +29,20 @@ std::vector<std::string> split_words(const char* text) {
     return words;
 }
 
-// In a forked child: redirect, drop privileges, run. Only calls that are
-// safe between fork and exec.
-[[noreturn]] void exec_as(const char* out_path, const char* err_path, uid_t uid, gid_t gid,
-                          char** argv) {
-    const int in = open("/dev/null", O_RDONLY);
+// In a forked child: redirect, change directory, drop privileges, run. Only
+// calls that are safe between fork and exec.
+[[noreturn]] void exec_as(const char* in_path, const char* out_path, const char* err_path,
+                          const char* cwd, const run_options& options, char** argv) {
+    const int in = open(in_path, O_RDONLY);
     const int out = open(out_path, O_WRONLY | O_TRUNC);
     const int err = open(err_path, O_WRONLY | O_TRUNC);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
         _exit(126);
-    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(126);
+    if (cwd[0] != '\0' && chdir(cwd) != 0) _exit(126);
+    if (options.uid.has_value()) {
+        const gid_t gid = options.gid.value_or(static_cast<gid_t>(*options.uid));
+        if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(*options.uid) != 0) _exit(126);
+    }
     execvp(argv[0], argv);
     _exit(127);
 }
@@ -86,13 +84,19 @@ child_process::child_process(const std::string& path, const std::vector<std::str
     std::string argv0 = options.argv0;
     if (!argv0.empty() && !wrapped) argv[0] = argv0.data();
     const std::string& out_path = capture_out_ ? out_->path : options.stdout_path;
+    std::string in_path = options.stdin_path.empty() ? "/dev/null" : options.stdin_path;
+    if (options.stdin_text.has_value()) {
+        in_ = std::make_unique<capture>();
+        write_file(in_->path, *options.stdin_text);
+        in_path = in_->path;
+    }
 
-    if (options.uid.has_value()) {
+    if (options.uid.has_value() || !options.cwd.empty()) {
         const pid_t child = fork();
         if (child < 0) throw std::system_error(errno, std::generic_category(), "fork");
         if (child == 0) {
-            exec_as(out_path.c_str(), err_->path.c_str(), *options.uid,
-                    options.gid.value_or(static_cast<gid_t>(*options.uid)), argv.data());
+            exec_as(in_path.c_str(), out_path.c_str(), err_->path.c_str(), options.cwd.c_str(),
+                    options, argv.data());
         }
         pid_ = child;
         return;
@@ -100,7 +104,7 @@ child_process::child_process(const std::string& path, const std::vector<std::str
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, in_path.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_TRUNC, 0);
     posix_spawn_file_actions_addopen(&actions, 2, err_->path.c_str(), O_WRONLY | O_TRUNC, 0);
     pid_t child = 0;
@@ -137,6 +141,21 @@ run_result child_process::wait() {
     if (capture_out_) result.out = read_file(out_->path);
     result.err = read_file(err_->path);
     return result;
+}
+
+bool child_process::running() const {
+    if (reaped_) return false;
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
+}
+
+long child_process::peak_memory_kib() const {
+    std::istringstream status(read_file("/proc/" + std::to_string(pid_) + "/status"));
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
+    }
+    return 0;
 }
 
 run_result run_program(const std::string& path, const std::vector<std::string>& args,

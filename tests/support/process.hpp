@@ -26,6 +26,13 @@ struct run_options {
     // groups) before it runs the program; needs root.
     std::optional<uid_t> uid;
     std::optional<gid_t> gid;
+    // When set, standard input reads these bytes (from a file) instead of
+    // /dev/null.
+    std::optional<std::string> stdin_text;
+    // Otherwise, when set, standard input reads this file.
+    std::string stdin_path;
+    // When set, the child runs in this directory.
+    std::string cwd;
 };
 
 // A started child. wait() reaps it and returns what it wrote; a child that
@@ -42,17 +49,26 @@ public:
     // Sends `signal` unless the child has been reaped already.
     void kill(int signal);
     run_result wait();
+    // Whether the child has not ended yet.
+    [[nodiscard]] bool running() const;
+    // The child's peak resident memory so far, in KiB, as Linux's /proc
+    // tells it of the program the child runs now (0 once it has ended).
+    // Unlike the peak that wait4 reports, it does not count the memory the
+    // child shared with this process before it started the program.
+    [[nodiscard]] long peak_memory_kib() const;
 
 private:
     struct capture;
     std::unique_ptr<capture> out_;
     std::unique_ptr<capture> err_;
+    std::unique_ptr<capture> in_;
     bool capture_out_;
     pid_t pid_ = -1;
     bool reaped_ = false;
 };
 
-// Runs `path` with `args` and waits for it; standard input is /dev/null.
+// Runs `path` with `args` and waits for it; standard input is /dev/null
+// unless `options` gives it text.
 // When the environment variable CORVANE_TEST_WRAPPER is set (e.g. "valgrind
 // --error-exitcode=99 -q"), the child runs under that command.
 run_result run_program(const std::string& path, const std::vector<std::string>& args,

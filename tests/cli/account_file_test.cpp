@@ -1,0 +1,180 @@
+// The account file against a hostile local user: names taken literally,
+// directories other users may write, stored text a terminal would obey, and
+// commits that must reach the disk.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "cli/userdb.hpp"
+#include "support/terminal.hpp"
+
+namespace corvane::test {
+namespace {
+
+using AccountFileTest = UserDbTest;
+
+std::vector<std::string> entries(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(AccountFileTest, ANameIsAlwaysTheFileOfExactlyThatName) {
+    run_options here;
+    here.cwd = dir.path();
+    const std::vector<std::string> names = {"file:plain.db", "file:ro.db?mode=ro",
+                                            "file:frag.db#part", ":memory:"};
+    for (const std::string& name : names) {
+        EXPECT_EQ(userdb({name, "create"}, here), quiet_success) << name;
+        EXPECT_EQ(userdb({name, "add", "alice", "pw"}, here), quiet_success) << name;
+        EXPECT_EQ(read_accounts(dir.file(name)), (accounts{{"alice", "pw", "user"}})) << name;
+    }
+    std::vector<std::string> sorted = names;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(entries(dir.path()), sorted);
+    // "" names no file (SQLite would open a temporary database instead).
+    EXPECT_EQ(userdb({"", "create"}, here), failure("Unable to open database:  (result=14)\n"));
+}
+
+// As a URI this name would switch file locking off, and concurrent writers
+// would lose each other's commits.
+TEST_F(AccountFileTest, AUriParameterCannotSwitchLockingOff) {
+    const std::string name = "file:x.db?vfs=unix-none";
+    run_options here;
+    here.cwd = dir.path();
+    ASSERT_EQ(userdb({name, "create"}, here), quiet_success);
+    std::vector<std::set<std::string>> added(6);
+    std::vector<std::thread> writers;
+    for (std::size_t w = 0; w < added.size(); ++w) {
+        writers.emplace_back([&, w] {
+            for (int i = 0; i < 25; ++i) {
+                const std::string nick = "w" + std::to_string(w) + "-" + std::to_string(i);
+                if (userdb({name, "add", nick, "pw"}, here).status == 0) added[w].insert(nick);
+            }
+        });
+    }
+    for (std::thread& writer : writers) writer.join();
+    std::set<std::string> expected;
+    for (const auto& set : added) expected.insert(set.begin(), set.end());
+    std::set<std::string> stored;
+    for (const auto& account : read_accounts(dir.file(name))) stored.insert(account[0]);
+    EXPECT_EQ(stored, expected);
+    EXPECT_EQ(integrity_check(dir.file(name)), "ok");
+}
+
+TEST_F(AccountFileTest, ADirectoryEveryUserMayWriteIsRefusedForEveryCommand) {
+    const std::string open_dir = dir.file("open");
+    const std::string safe_dir = dir.file("safe");
+    ASSERT_EQ(mkdir(open_dir.c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(safe_dir.c_str(), 0700), 0);
+    const std::string existing = open_dir + "/users.db";
+    ASSERT_EQ(userdb({existing, "create"}), quiet_success);
+    ASSERT_EQ(symlink("../open/users.db", (safe_dir + "/into-open.db").c_str()), 0);
+    ASSERT_EQ(symlink("../safe/users.db", (open_dir + "/into-safe.db").c_str()), 0);
+    const std::string open_real = std::filesystem::canonical(open_dir).string();
+
+    const std::vector<std::vector<std::string>> commands = {
+        {"create"},         {"list"},           {"add", "a", "p"}, {"del", "a"},
+        {"mod", "a", "op"}, {"pass", "a", "p"}, {"import"}};
+    struct where {
+        std::string path;
+        std::string refused;
+        run_options options;
+    };
+    run_options in_open;
+    in_open.cwd = open_dir;
+    in_open.stdin_text = "";
+    run_options no_input;
+    no_input.stdin_text = "";
+    const where places[] = {
+        {existing, open_dir, no_input},
+        {open_dir + "/new.db", open_dir, no_input},
+        {"users.db", ".", in_open},
+        {safe_dir + "/into-open.db", open_real, no_input},
+        {open_dir + "/into-safe.db", open_dir, no_input},
+    };
+    for (const mode_t mode : {0777u, 01777u, 0703u}) {
+        ASSERT_EQ(chmod(open_dir.c_str(), mode), 0);
+        for (const where& place : places) {
+            for (std::vector<std::string> args : commands) {
+                args.insert(args.begin(), place.path);
+                EXPECT_EQ(userdb(args, place.options),
+                          failure("Unsafe database directory: " + place.refused +
+                                  " (writable by every user)\n"))
+                    << std::oct << mode << " " << testing::PrintToString(args);
+            }
+        }
+        EXPECT_EQ(entries(open_dir), (std::vector<std::string>{"into-safe.db", "users.db"}));
+    }
+    // Group-writable is the administrator's choice.
+    ASSERT_EQ(chmod(open_dir.c_str(), 0770), 0);
+    EXPECT_EQ(userdb({existing, "add", "a", "p"}), quiet_success);
+    EXPECT_EQ(userdb({safe_dir + "/into-open.db", "list"}), (run_result{0, "user\ta\n", ""}));
+}
+
+TEST_F(AccountFileTest, AListingToATerminalShowsNothingTheTerminalWouldObey) {
+    create_table();
+    struct shown {
+        std::string stored;
+        std::string on_terminal;
+    };
+    const shown names[] = {
+        {"\x1b]0;owned\x07", "?]0;owned?"},     // window title
+        {"a\nuser\tforged", "a?user?forged"},   // a forged line
+        {"del\x7f", "del?"},                    // DEL
+        {"c1\xC2\x85\xC2\x9B", "c1??"},         // C1 controls: NEL, CSI
+        {"\xE2\x80\xAEreversed", "?reversed"},  // right-to-left override
+        {"\xE2\x80\x8E\xE2\x80\x8F\xE2\x81\xA6\xE2\x81\xA9", "????"},
+        {"bad\xFF\xC3", "bad??"},                         // malformed bytes
+        {"\xE2\x82 \xC0\xAF \xED\xA0\x80", "?? ?? ???"},  // cut short, overlong, surrogate
+        {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xE2\x80\x8D",
+         "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xE2\x80\x8D"},
+    };
+    std::string exact;
+    std::string safe;
+    {
+        sqlite_db seed(db);
+        for (const shown& name : names) {
+            seed.exec("INSERT INTO users (nickname, password, credentials) VALUES (" +
+                      std::string("'") + name.stored + "', 'pw', '\x1b[2Jop')");
+            exact += "\x1b[2Jop\t" + name.stored + "\n";
+            safe += "?[2Jop\t" + name.on_terminal + "\n";
+        }
+    }
+    terminal_child terminal(CORVANE_USERDB_PATH, {db, "list"});
+    EXPECT_EQ(terminal.wait(), 0);
+    EXPECT_EQ(terminal.output(), safe);
+    EXPECT_EQ(run("list"), (run_result{0, exact, ""}));
+}
+
+// The journal's removal is the commit; the directory must be synced after
+// it, or a power cut can bring the journal back and roll the change back.
+TEST_F(AccountFileTest, TheDirectoryIsSyncedAfterTheJournalIsRemoved) {
+    if (std::getenv("CORVANE_TEST_WRAPPER") != nullptr) GTEST_SKIP() << "traced without wrapper";
+    if (std::system("command -v strace >/dev/null 2>&1") != 0) GTEST_SKIP() << "no strace";
+    create_table();
+    const std::string trace = dir.file("trace");
+    const std::vector<std::string> traced = {
+        "-o",  trace,   "-e", "trace=unlink,fsync,fdatasync,openat", CORVANE_USERDB_PATH, db,
+        "add", "alice", "pw"};
+    ASSERT_EQ(run_program("strace", traced), quiet_success);
+    const std::string calls = read_file(trace);
+    const std::size_t unlinked = calls.find("unlink(\"" + db + "-journal\")");
+    ASSERT_NE(unlinked, std::string::npos) << calls;
+    const std::regex directory_sync("openat\\(AT_FDCWD, \"" + dir.path() +
+                                    "\", O_RDONLY[^)]*\\) = ([0-9]+)\\nf(data)?sync\\(\\1\\)");
+    EXPECT_TRUE(std::regex_search(calls.substr(unlinked), directory_sync)) << calls;
+}
+
+}  // namespace
+}  // namespace corvane::test

@@ -1,0 +1,161 @@
+// import: accounts from standard input, one a line, all added or none. Every
+// bad line is reported with its number, so one run finds every mistake.
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "cli/userdb.hpp"
+
+namespace corvane::test {
+namespace {
+
+using ImportTest = UserDbTest;
+
+const std::string expected_format = "expected NICKNAME<TAB>PASSWORD[<TAB>CLASS]\n";
+
+// `count` lines "nNUMBER<TAB>pw".
+std::string numbered_lines(int count) {
+    std::string lines;
+    for (int i = 0; i < count; ++i) lines += "n" + std::to_string(i) + "\tpw\n";
+    return lines;
+}
+
+TEST_F(ImportTest, AllLinesOrNone) {
+    struct case_ {
+        const char* what;
+        std::string input;
+        run_result expected;
+        accounts added;
+    };
+    const case_ cases[] = {
+        {"good lines, an empty one skipped, the last without a line feed",
+         "alice\tpw\nbob\tpw2\top\n\ncarol\t\tadmin",
+         quiet_success,
+         {{"alice", "pw", "user"}, {"bob", "pw2", "op"}, {"carol", "", "admin"}}},
+        {"bytes are kept as given",
+         "dave\tpw\r\n\xC3\xA9ve\t p w \n",
+         quiet_success,
+         {{"dave", "pw\r", "user"}, {"\xC3\xA9ve", " p w ", "user"}}},
+        {"no input", "", quiet_success, {}},
+        {"bad first line",
+         "alice\n"
+         "bob\tpw\n",
+         failure("line 1: " + expected_format),
+         {}},
+        {"bad middle line",
+         "alice\tpw\nbob\t" + repeat("p", 65) + "\ncarol\tpw\n",
+         failure("line 2: Password is too long.\n"),
+         {}},
+        {"bad last line",
+         "alice\tpw\nbob\tpw\tboss",
+         failure("line 2: Invalid user credentials. Must be one of: 'bot', 'ubot', 'opbot', "
+                 "'opubot', 'admin', 'super', 'op' or 'user'\n"),
+         {}},
+        {"every bad line, in order",
+         "a\tb\tc\td\n\n" + repeat("n", 65) +
+             "\tpw\n\tpw\n\tdup\n taken\tpw\nx\t\xFF\ny\tpw\t\n"
+             "taken\tpw\nz\x01\tpw\n",
+         failure("line 1: " + expected_format + "line 3: User name is too long.\n" +
+                 "line 5: ERROR: UNIQUE constraint failed: users.nickname\n" +
+                 "line 6: User name cannot start with white space.\n" +
+                 "line 7: Password must be utf-8 encoded.\n" +
+                 "line 8: Invalid user credentials. Must be one of: 'bot', 'ubot', 'opbot', "
+                 "'opubot', 'admin', 'super', 'op' or 'user'\n" +
+                 "line 9: ERROR: UNIQUE constraint failed: users.nickname\n" +
+                 "line 10: User name contains illegal characters.\n"),
+         {}},
+    };
+    for (const case_& c : cases) {
+        const std::string file = dir.file(std::string(c.what) + ".db");
+        ASSERT_EQ(userdb({file, "create"}), quiet_success);
+        ASSERT_EQ(userdb({file, "add", "taken", "t"}), quiet_success);
+        run_options with_input;
+        with_input.stdin_text = c.input;
+        EXPECT_EQ(userdb({file, "import"}, with_input), c.expected) << c.what;
+        accounts stored = {{"taken", "t", "user"}};
+        stored.insert(stored.end(), c.added.begin(), c.added.end());
+        EXPECT_EQ(read_accounts(file), stored) << c.what;
+    }
+}
+
+TEST_F(ImportTest, ALockHeldElsewhereFailsAtOnceAndChangesNothing) {
+    create_table();
+    for (const char* lock : {"BEGIN IMMEDIATE", "BEGIN EXCLUSIVE"}) {
+        sqlite_db holder(db);
+        holder.exec(lock);
+        EXPECT_EQ(run_with_input("alice\tpw\n", {}, "import"),
+                  failure("ERROR: database is locked\n"))
+            << lock;
+        holder.exec("ROLLBACK");
+    }
+    EXPECT_EQ(run_with_input("alice\tpw\n", {}, "import", {}), quiet_success);
+    EXPECT_EQ(read_accounts(db), (accounts{{"alice", "pw", "user"}}));
+}
+
+TEST_F(ImportTest, MemoryStaysFlatHoweverManyOrLongTheLines) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine";
+#endif
+    if (std::getenv("CORVANE_TEST_WRAPPER") != nullptr) GTEST_SKIP() << "measures the tool itself";
+    // Both runs outgrow SQLite's page cache, so the difference is the
+    // input's. The input is in a file, not in this process's memory, which a
+    // child shares until it runs the tool.
+    auto peak_kib = [&](const std::string& file, std::string&& input) {
+        EXPECT_EQ(userdb({file, "create"}), quiet_success);
+        run_options from_file;
+        from_file.stdin_path = file + ".in";
+        write_file(from_file.stdin_path, input);
+        std::string().swap(input);
+        child_process child(CORVANE_USERDB_PATH, {file, "import"}, from_file);
+        long peak = 0;
+        while (child.running()) {
+            peak = std::max(peak, child.peak_memory_kib());
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        const run_result result = child.wait();
+        EXPECT_EQ(result.status, result.err.empty() ? 0 : 1) << result.err;
+        return peak;
+    };
+    const long fewer = peak_kib(dir.file("fewer.db"), numbered_lines(50'000));
+    const long more = peak_kib(dir.file("more.db"), numbered_lines(100'000));
+    EXPECT_EQ(read_accounts(dir.file("more.db")).size(), 100'000u);
+    EXPECT_LE(more, fewer + 512);
+    const long one_long_line = peak_kib(dir.file("long.db"), std::string(24'000'000, 'x'));
+    EXPECT_LE(one_long_line, fewer + 512);
+    std::printf(
+        "peak memory: %ld KiB for 50,000 lines, %ld KiB for 100,000, %ld KiB for one of 24 MB\n",
+        fewer, more, one_long_line);
+    EXPECT_EQ(read_accounts(dir.file("long.db")).size(), 0u);
+}
+
+// Killed at any moment, an import has added everything or nothing.
+TEST_F(ImportTest, KillStressTestLeavesAllOrNothing) {
+    const int lines = 200'000;
+    run_options with_input;
+    with_input.stdin_text = numbered_lines(lines);
+    ASSERT_EQ(userdb({dir.file("timing.db"), "create"}), quiet_success);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(userdb({dir.file("timing.db"), "import"}, with_input), quiet_success);
+    const auto full_run = std::chrono::steady_clock::now() - start;
+
+    int killed = 0;
+    for (int round = 1; round <= 8; ++round) {
+        const std::string file = dir.file("kill" + std::to_string(round) + ".db");
+        ASSERT_EQ(userdb({file, "create"}), quiet_success);
+        child_process child(CORVANE_USERDB_PATH, {file, "import"}, with_input);
+        std::this_thread::sleep_for(full_run * round / 10);
+        child.kill(SIGKILL);
+        const run_result result = child.wait();
+        if (result.status == 128 + SIGKILL) ++killed;
+        const std::size_t stored = read_accounts(file).size();
+        EXPECT_TRUE(stored == 0 || stored == static_cast<std::size_t>(lines)) << stored;
+        EXPECT_EQ(integrity_check(file), "ok");
+    }
+    EXPECT_GT(killed, 0);
+}
+
+}  // namespace
+}  // namespace corvane::test

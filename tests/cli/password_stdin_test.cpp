@@ -1,0 +1,98 @@
+// -i: the password of add and pass from standard input, never on the
+// command line. From a pipe or file it is one line; from a terminal it is
+// typed twice with echo off.
+#include <signal.h>
+
+#include "cli/userdb.hpp"
+#include "support/terminal.hpp"
+
+namespace corvane::test {
+namespace {
+
+using PasswordStdinTest = UserDbTest;
+
+TEST_F(PasswordStdinTest, ThePasswordIsTheFirstLineOfTheInput) {
+    create_table();
+    const std::string add_usage = std::string("Usage: ") + CORVANE_USERDB_PATH +
+                                  " filename add username [credentials = user]\n";
+    const std::string pass_usage =
+        std::string("Usage: ") + CORVANE_USERDB_PATH + " filename pass username\n";
+    struct piped {
+        std::string input;
+        std::vector<std::string> args;
+        run_result expected;
+    };
+    const piped cases[] = {
+        {"s3cret\nnot this\n", {"add", "a1"}, quiet_success},
+        {"no line feed", {"add", "a2", "op"}, quiet_success},
+        {" cr\r\n", {"add", "a3"}, quiet_success},
+        {"\n", {"add", "a4"}, quiet_success},
+        {repeat("p", 64), {"add", "a5"}, quiet_success},
+        {"", {"add", "b1"}, failure("No password given.\n")},
+        {repeat("p", 65) + "\n", {"add", "b2"}, failure("Password is too long.\n")},
+        {"\xC3(\n", {"add", "b3"}, failure("Password must be utf-8 encoded.\n")},
+        {std::string("a\0b\n", 4), {"add", "b4"}, failure("Password must be utf-8 encoded.\n")},
+        {"\xFF\n", {"add", " b5"}, failure("User name cannot start with white space.\n")},
+        {"pw\n",
+         {"add", "b6", "root"},
+         failure("Invalid user credentials. Must be one of: 'bot', 'ubot', 'opbot', 'opubot', "
+                 "'admin', 'super', 'op' or 'user'\n")},
+        {"pw\n", {"add", "b7", "pw", "user"}, failure(add_usage)},
+        {"pw\n", {"add"}, failure(add_usage)},
+        {"changed\n", {"pass", "a1"}, quiet_success},
+        {"pw\n", {"pass", "a1", "pw"}, failure(pass_usage)},
+        {"pw\n", {"pass", "nobody"}, failure("Unable to change password for user \"nobody\"\n")},
+    };
+    for (const piped& c : cases) {
+        EXPECT_EQ(run_with_input(c.input, {"-i"}, c.args[0], {c.args.begin() + 1, c.args.end()}),
+                  c.expected)
+            << testing::PrintToString(c.input) << " " << testing::PrintToString(c.args);
+    }
+    EXPECT_EQ(read_accounts(db), (accounts{{"a1", "changed", "user"},
+                                           {"a2", "no line feed", "op"},
+                                           {"a3", " cr\r", "user"},
+                                           {"a4", "", "user"},
+                                           {"a5", repeat("p", 64), "user"}}));
+}
+
+class PasswordPromptTest : public UserDbTest {
+protected:
+    void SetUp() override { create_table(); }
+    terminal_child terminal{CORVANE_USERDB_PATH, {"-i", db, "add", "alice", "op"}};
+};
+
+TEST_F(PasswordPromptTest, TypedTwiceWithEchoOff) {
+    ASSERT_TRUE(terminal.wait_for("Password: "));
+    EXPECT_FALSE(terminal.echo_on());
+    terminal.type("s3cret\n");
+    ASSERT_TRUE(terminal.wait_for("Retype password: "));
+    EXPECT_FALSE(terminal.echo_on());
+    terminal.type("s3cret\n");
+    EXPECT_EQ(terminal.wait(), 0);
+    EXPECT_EQ(terminal.output(), "Password: \nRetype password: \n");
+    EXPECT_TRUE(terminal.echo_on());
+    EXPECT_EQ(read_accounts(db), (accounts{{"alice", "s3cret", "op"}}));
+}
+
+TEST_F(PasswordPromptTest, TwoDifferentEntriesChangeNothing) {
+    ASSERT_TRUE(terminal.wait_for("Password: "));
+    terminal.type("one\n");
+    ASSERT_TRUE(terminal.wait_for("Retype password: "));
+    terminal.type("two\n");
+    EXPECT_EQ(terminal.wait(), 1);
+    EXPECT_EQ(terminal.output(), "Password: \nRetype password: \nPasswords do not match.\n");
+    EXPECT_TRUE(terminal.echo_on());
+    EXPECT_TRUE(read_accounts(db).empty());
+}
+
+TEST_F(PasswordPromptTest, AnInterruptTurnsEchoBackOn) {
+    ASSERT_TRUE(terminal.wait_for("Password: "));
+    terminal.type("half");
+    terminal.kill(SIGINT);
+    EXPECT_EQ(terminal.wait(), 128 + SIGINT);
+    EXPECT_TRUE(terminal.echo_on());
+    EXPECT_TRUE(read_accounts(db).empty());
+}
+
+}  // namespace
+}  // namespace corvane::test

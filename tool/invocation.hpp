@@ -1,0 +1,19 @@
+// The invocation record: what the command line named, as references into
+// the process's own argument vector. The dispatcher fills it once, before
+// anything else reads it; a field whose argument does not exist is null.
+#pragma once
+
+namespace corvane::userdb {
+
+struct invocation {
+    const char* program_name;
+    const char* database_path;
+    const char* command_name;
+    // -i / --password-stdin: add and pass take the password from standard
+    // input instead of the command line.
+    bool password_from_stdin;
+};
+
+extern invocation cli_context;
+
+}  // namespace corvane::userdb

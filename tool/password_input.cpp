@@ -1,0 +1,173 @@
+#include "password_input.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "checks.hpp"
+
+namespace corvane::userdb {
+
+namespace {
+
+// One byte over the limit tells a password that is too long.
+constexpr std::size_t KEEP = PASSWORD_LIMIT + 1;
+
+struct password_line {
+    char bytes[KEEP + 1];
+    std::size_t length;
+};
+
+enum class line_read { line, end, error };
+
+int read_errno = 0;  // why the last read failed
+
+// Reads one line into `line`, keeping its first KEEP bytes. `end` when the
+// input ends before its first byte.
+line_read read_line(password_line& line) {
+    line.length = 0;
+    bool any = false;
+    for (int c = 0; (c = std::getc(stdin)) != EOF;) {
+        any = true;
+        if (c == '\n') break;
+        if (line.length < KEEP) line.bytes[line.length++] = static_cast<char>(c);
+    }
+    line.bytes[line.length] = '\0';
+    if (std::ferror(stdin) != 0) {
+        read_errno = errno;
+        return line_read::error;
+    }
+    return any ? line_read::line : line_read::end;
+}
+
+[[noreturn]] void fail(const char* message) {
+    std::fputs(message, stderr);
+    std::exit(EXIT_FAILURE);
+}
+
+void check_read(line_read read) {
+    if (read == line_read::end) fail("No password given.\n");
+    if (read == line_read::error) {
+        std::fprintf(stderr, "Unable to read the password: %s\n", std::strerror(read_errno));
+        std::exit(EXIT_FAILURE);
+    }
+}
+
+// --- Echo off while the password is typed --------------------------------
+
+termios typed_settings;  // the terminal as it was, restored on every way out
+volatile sig_atomic_t echo_is_off = 0;
+
+constexpr std::array<int, 4> ending_signals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void turn_echo_on() {
+    if (echo_is_off != 0) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &typed_settings);
+        echo_is_off = 0;
+    }
+}
+
+void turn_echo_off() {
+    termios quiet = typed_settings;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL);
+    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0) echo_is_off = 1;
+}
+
+void set_handler(int signal_number, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+}
+
+// Echo back on, then end as the signal would have ended the process.
+extern "C" void end_on_signal(int signal_number) {
+    turn_echo_on();
+    set_handler(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+// Echo back on while stopped (^Z), off again when continued.
+extern "C" void stop_on_signal(int /*signal_number*/) {
+    const int saved_errno = errno;
+    const bool was_off = echo_is_off != 0;
+    turn_echo_on();
+    set_handler(SIGTSTP, SIG_DFL);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+    raise(SIGTSTP);
+    // Continued.
+    set_handler(SIGTSTP, stop_on_signal);
+    if (was_off) turn_echo_off();
+    errno = saved_errno;
+}
+
+void say(int terminal, const char* text) {
+    const std::size_t length = std::strlen(text);
+    for (std::size_t done = 0; done < length;) {
+        const ssize_t wrote = write(terminal, text + done, length - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return;
+        done += static_cast<std::size_t>(wrote);
+    }
+}
+
+// Shows `prompt` and reads one line with echo off.
+line_read prompt_for(int terminal, const char* prompt, password_line& line) {
+    say(terminal, prompt);
+    const line_read read = read_line(line);
+    say(terminal, "\n");  // the line feed typed was not echoed
+    return read;
+}
+
+std::string_view read_from_terminal() {
+    static password_line entered;
+    password_line again{};
+    // Prompts go to the terminal itself, so they never mix with output.
+    const int tty = open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    const int terminal = tty >= 0 ? tty : STDERR_FILENO;
+
+    tcgetattr(STDIN_FILENO, &typed_settings);
+    for (const int signal_number : ending_signals) set_handler(signal_number, end_on_signal);
+    set_handler(SIGTSTP, stop_on_signal);
+    turn_echo_off();
+    line_read read = prompt_for(terminal, "Password: ", entered);
+    if (read == line_read::line) {
+        const line_read second = prompt_for(terminal, "Retype password: ", again);
+        if (second != line_read::line) {
+            read = second == line_read::error ? second : line_read::line;
+            again.length = KEEP + 1;  // an ended input cannot match
+        }
+    }
+    turn_echo_on();
+    for (const int signal_number : ending_signals) set_handler(signal_number, SIG_DFL);
+    set_handler(SIGTSTP, SIG_DFL);
+    if (tty >= 0) close(tty);
+
+    check_read(read);
+    if (again.length != entered.length ||
+        std::memcmp(again.bytes, entered.bytes, entered.length) != 0) {
+        fail("Passwords do not match.\n");
+    }
+    return {entered.bytes, entered.length};
+}
+
+}  // namespace
+
+std::string_view read_password() {
+    if (isatty(STDIN_FILENO) != 0) return read_from_terminal();
+    static password_line line;
+    check_read(read_line(line));
+    return {line.bytes, line.length};
+}
+
+}  // namespace corvane::userdb
