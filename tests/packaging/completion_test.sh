@@ -54,7 +54,8 @@ expect "corvane-userdb b" "beta.db"
 expect "corvane-userdb zz"
 
 # The command word.
-expect "corvane-userdb a.db " create list add del mod pass
+expect "corvane-userdb a.db " create list add del mod pass import
+expect "corvane-userdb a.db i" import
 expect "corvane-userdb a.db c" create
 expect "corvane-userdb a.db d" del
 expect "corvane-userdb a.db p" pass
@@ -80,6 +81,19 @@ expect "corvane-userdb a.db pass alice "
 expect "corvane-userdb a.db pass alice secret "
 expect "corvane-userdb a.db list "
 expect "corvane-userdb a.db create "
+
+# Options before the file; -i moves add's class one place left; after --
+# a word beginning with - is the file.
+expect "corvane-userdb -" -i --password-stdin --help --version --
+expect "corvane-userdb --v" --version
+expect "corvane-userdb -i al" "alpha dir" "alpha.db"
+expect "corvane-userdb -i a.db " create list add del mod pass import
+expect "corvane-userdb -i a.db add alice " "${classes[@]}"
+expect "corvane-userdb -i a.db add alice op "
+expect "corvane-userdb -i a.db pass alice "
+expect "corvane-userdb --password-stdin -- a.db mod alice " "${classes[@]}"
+touch -- "-odd.db"
+expect "corvane-userdb -- -o" "-odd.db"
 
 if ((failures > 0)); then
     echo "$failures completion case(s) failed"
