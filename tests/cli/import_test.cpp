@@ -95,11 +95,14 @@ TEST_F(ImportTest, ALockHeldElsewhereFailsAtOnceAndChangesNothing) {
     EXPECT_EQ(read_accounts(db), (accounts{{"alice", "pw", "user"}}));
 }
 
+// Under AddressSanitizer or valgrind the imports run for their memory
+// checks, and the peaks are theirs, not the tool's.
 TEST_F(ImportTest, MemoryStaysFlatHoweverManyOrLongTheLines) {
 #if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine";
+    const bool measured = false;
+#else
+    const bool measured = std::getenv("CORVANE_TEST_WRAPPER") == nullptr;
 #endif
-    if (std::getenv("CORVANE_TEST_WRAPPER") != nullptr) GTEST_SKIP() << "measures the tool itself";
     // Both runs outgrow SQLite's page cache, so the difference is the
     // input's. The input is in a file, not in this process's memory, which a
     // child shares until it runs the tool.
@@ -122,17 +125,20 @@ TEST_F(ImportTest, MemoryStaysFlatHoweverManyOrLongTheLines) {
     const long fewer = peak_kib(dir.file("fewer.db"), numbered_lines(50'000));
     const long more = peak_kib(dir.file("more.db"), numbered_lines(100'000));
     EXPECT_EQ(read_accounts(dir.file("more.db")).size(), 100'000u);
-    EXPECT_LE(more, fewer + 512);
     const long one_long_line = peak_kib(dir.file("long.db"), std::string(24'000'000, 'x'));
-    EXPECT_LE(one_long_line, fewer + 512);
+    EXPECT_EQ(read_accounts(dir.file("long.db")).size(), 0u);
+    if (!measured) return;
     std::printf(
         "peak memory: %ld KiB for 50,000 lines, %ld KiB for 100,000, %ld KiB for one of 24 MB\n",
         fewer, more, one_long_line);
-    EXPECT_EQ(read_accounts(dir.file("long.db")).size(), 0u);
+    EXPECT_LE(more, fewer + 512);
+    EXPECT_LE(one_long_line, fewer + 512);
 }
 
 // Killed at any moment, an import has added everything or nothing.
-TEST_F(ImportTest, KillStressTestLeavesAllOrNothing) {
+using ImportKillStressTest = UserDbTest;
+
+TEST_F(ImportKillStressTest, AKilledImportAddedAllOrNothing) {
     const int lines = 200'000;
     run_options with_input;
     with_input.stdin_text = numbered_lines(lines);
