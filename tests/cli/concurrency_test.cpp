@@ -37,11 +37,24 @@ std::string sql_text(const std::string& value) {
 using LockTest = UserDbTest;
 
 // Another connection holds the exclusive lock and lets it go after ten times
-// the run time of an unhindered command. A command that waited or retried
-// would then succeed; it must fail, say why, and end before the release.
+// the run time of the unhindered commands. A command that waited or retried
+// would then succeed; each must fail at once, say why, and change nothing.
 TEST_F(LockTest, ALockedCommandFailsWithoutWaitingForTheLock) {
     create_table();
     ASSERT_EQ(run("add", {"alice", "secret"}), quiet_success);
+    const std::pair<std::vector<std::string>, run_result> locked[] = {
+        {{"add", "bob", "secret"},
+         failure("ERROR: database is locked\nUnable to add user \"bob\"\n")},
+        {{"del", "alice"},
+         failure("ERROR: database is locked\nUnable to delete user \"alice\".\n")},
+        {{"mod", "alice", "op"},
+         failure("ERROR: database is locked\nUnable to set credentials for user \"alice\"\n")},
+        {{"pass", "alice", "new"},
+         failure("ERROR: database is locked\nUnable to change password for user \"alice\"\n")},
+        {{"list"}, failure("")},
+        {{"create"}, failure("ERROR: database is locked\n")},
+        {{"import"}, failure("ERROR: database is locked\n")},
+    };
     std::vector<double> durations;
     for (int i = 0; i < 3; ++i) {
         const auto start = clock_type::now();
@@ -49,7 +62,7 @@ TEST_F(LockTest, ALockedCommandFailsWithoutWaitingForTheLock) {
         durations.push_back(std::chrono::duration<double>(clock_type::now() - start).count());
     }
     std::sort(durations.begin(), durations.end());
-    const auto hold = std::chrono::duration<double>(10 * durations[1] + 0.1);
+    const auto hold = std::chrono::duration<double>(10 * std::size(locked) * durations[1] + 0.1);
 
     sqlite_db holder(db);
     holder.exec("BEGIN EXCLUSIVE");
@@ -58,12 +71,12 @@ TEST_F(LockTest, ALockedCommandFailsWithoutWaitingForTheLock) {
         holder.exec("ROLLBACK");
     });
     const auto start = clock_type::now();
-    const run_result result = run("pass", {"alice", "new"});
+    for (const auto& [args, expected] : locked) {
+        EXPECT_EQ(run(args[0], {args.begin() + 1, args.end()}), expected) << args[0];
+    }
     const auto elapsed = clock_type::now() - start;
     release.join();
 
-    EXPECT_EQ(result,
-              failure("ERROR: database is locked\nUnable to change password for user \"alice\"\n"));
     EXPECT_LT(std::chrono::duration<double>(elapsed).count(), hold.count());
     EXPECT_EQ(read_accounts(db), (accounts{{"alice", "secret", "user"}}));
 }

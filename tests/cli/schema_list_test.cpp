@@ -69,30 +69,6 @@ TEST_F(SchemaTest, AFileThatIsNotADatabaseIsReportedAndLeftAlone) {
     EXPECT_EQ(read_file(db), "just some text, not a database\n");
 }
 
-TEST_F(SchemaTest, ALockHeldByAnotherConnectionFailsAtOnce) {
-    create_table();
-    ASSERT_EQ(run("add", {"alice", "secret"}), quiet_success);
-    {
-        sqlite_db holder(db);
-        holder.exec("BEGIN EXCLUSIVE");
-        EXPECT_EQ(run("add", {"bob", "secret"}),
-                  failure("ERROR: database is locked\nUnable to add user \"bob\"\n"));
-        EXPECT_EQ(run("del", {"alice"}),
-                  failure("ERROR: database is locked\nUnable to delete user \"alice\".\n"));
-        EXPECT_EQ(
-            run("mod", {"alice", "op"}),
-            failure("ERROR: database is locked\nUnable to set credentials for user \"alice\"\n"));
-        EXPECT_EQ(
-            run("pass", {"alice", "new"}),
-            failure("ERROR: database is locked\nUnable to change password for user \"alice\"\n"));
-        EXPECT_EQ(run("list"), failure(""));
-        EXPECT_EQ(run("create"), failure("ERROR: database is locked\n"));
-        holder.exec("ROLLBACK");
-    }
-    EXPECT_EQ(read_accounts(db),
-              (std::vector<std::vector<std::string>>{{"alice", "secret", "user"}}));
-}
-
 TEST_F(ListTest, PrintsClassTabNicknamePerAccount) {
     create_table();
     EXPECT_EQ(run("list"), quiet_success);

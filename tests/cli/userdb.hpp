@@ -66,6 +66,16 @@ protected:
         return userdb(options, with_input);
     }
 
+    // del, mod and pass of `nickname`, which no account has: each fails with
+    // its own message alone, showing the nickname as typed.
+    void expect_no_account_named(const std::string& nickname) {
+        EXPECT_EQ(run("del", {nickname}), failure("Unable to delete user \"" + nickname + "\".\n"));
+        EXPECT_EQ(run("mod", {nickname, "admin"}),
+                  failure("Unable to set credentials for user \"" + nickname + "\"\n"));
+        EXPECT_EQ(run("pass", {nickname, "owned"}),
+                  failure("Unable to change password for user \"" + nickname + "\"\n"));
+    }
+
     // A database with an empty users table.
     void create_table() { ASSERT_EQ(run("create"), quiet_success); }
 };
