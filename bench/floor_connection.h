@@ -7,7 +7,7 @@
 
 #include <sqlite3.h>
 
-static int open_floor_connection(const char *path, sqlite3 **db) {
+static int open_floor_connection(const char* path, sqlite3** db) {
     int result = sqlite3_config(SQLITE_CONFIG_URI, 0);
     if (result == SQLITE_OK)
         result = sqlite3_open_v2(path, db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, NULL);
