@@ -50,8 +50,9 @@ bool find_unsafe_directory(const char* path, std::string& directory) {
         const ssize_t length = readlink(name.c_str(), target, sizeof target);
         // A link SQLite cannot follow either makes its open fail.
         if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) return false;
-        const std::string next(target, static_cast<std::size_t>(length));
-        name = next[0] == '/' ? next : holder + "/" + next;
+        // A relative target is taken from the link's own directory.
+        name = target[0] == '/' ? std::string() : holder + '/';
+        name.append(target, static_cast<std::size_t>(length));
         holder = directory_of(name);
         if (writable_by_every_user(holder)) {
             directory = resolved(holder);
