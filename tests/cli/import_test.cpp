@@ -95,6 +95,14 @@ TEST_F(ImportTest, AWriteLockHeldElsewhereFailsAtOnceAndChangesNothing) {
     EXPECT_EQ(read_accounts(db), (accounts{{"alice", "pw", "user"}}));
 }
 
+TEST_F(ImportTest, AFileWithoutTheTableFailsBeforeAnyInput) {
+    EXPECT_EQ(run_with_input("alice\tpw\n", {}, "import"),
+              failure("ERROR: no such table: users\n"));
+    write_file(db, "not a database");
+    EXPECT_EQ(run_with_input("alice\tpw\n", {}, "import"),
+              failure("ERROR: file is not a database\n"));
+}
+
 // Under AddressSanitizer or valgrind the imports run for their memory
 // checks, and the peaks are theirs, not the tool's.
 TEST_F(ImportTest, MemoryStaysFlatHoweverManyOrLongTheLines) {

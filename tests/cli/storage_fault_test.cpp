@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 
 #include "cli/userdb.hpp"
 
@@ -163,6 +164,32 @@ TEST_F(FullDiskTest, AChangeThatFindsNoSpaceFailsAndLosesNothing) {
     EXPECT_EQ(userdb({on_disk, "add", "carol", "c-pass"}), quiet_success);
     expected.push_back({"carol", "c-pass", "user"});
     EXPECT_EQ(read_accounts(on_disk), expected);
+}
+
+// SQLite may roll a whole transaction back on a full disk; an import must
+// then stop, not go on adding lines one commit at a time.
+TEST_F(FullDiskTest, AnImportThatFindsNoSpaceAddsNothing) {
+    // More rows than SQLite's page cache holds, so pages are written, and
+    // space runs out, in the middle of the transaction.
+    tmpfs_mount disk(dir.file("disk"), "size=8m,mode=0700");
+    if (!disk.mounted()) GTEST_SKIP() << disk.why_not;
+    const std::string on_disk = disk.file("users.db");
+    add_alice_and_bob(on_disk);
+    fill_leaving(disk.file("filler"), 256);
+    run_options with_input;
+    with_input.stdin_text.emplace();
+    for (int i = 0; i < 40'000; ++i) {
+        *with_input.stdin_text += "n" + std::to_string(i) + "\t" + repeat("p", 60) + "\n";
+    }
+
+    const run_result result = userdb({on_disk, "import"}, with_input);
+    EXPECT_EQ(result.status, 1);
+    // One message, for the line that met the full disk or for the commit.
+    EXPECT_TRUE(std::regex_match(result.err,
+                                 std::regex("(line [0-9]+: )?ERROR: database or disk is full\n")))
+        << result.err.substr(0, 500);
+    EXPECT_EQ(read_accounts(on_disk), alice_and_bob);
+    EXPECT_EQ(integrity_check(on_disk), "ok");
 }
 
 using ReadOnlyTest = UserDbTest;
