@@ -1,8 +1,8 @@
 // A straightforward base32 codec that walks the bit stream five bits at a
 // time with a byte position and a bit offset, one character per step: the
-// codec corvane had before it learned to work on whole 5-byte groups. It is
-// the yardstick for the library's codec: the differential test holds the
-// library to it bit for bit, and the benchmarks measure against it.
+// codec corvane had before it learned to work on whole 5-byte groups. The
+// unit tests hold the library's decoder to it bit for bit, and the
+// benchmarks measure the library's codec against it.
 #pragma once
 
 #include <cstddef>
