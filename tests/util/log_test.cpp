@@ -195,11 +195,16 @@ TEST_F(Log, OpenSetsTheCLocale) {
 // the log may still hold it open (each line is flushed at once). At the end
 // exactly the log files still in use are open.
 TEST_F(Log, LinesGoToTheFileOpenedLastOrElseToStderr) {
-    enum action { OPEN_FIRST, OPEN_SECOND, OPEN_NO_PATH, OPEN_UNOPENABLE, CLOSE, WRITE };
+    // OPEN takes a file name in the case's directory, or null for no path;
+    // WRITE writes its text at level WARN.
+    enum action { OPEN, CLOSE, WRITE };
     struct step {
         action what;
-        const char* message = "";
+        const char* text = nullptr;
     };
+    constexpr const char* FIRST = "first.log";
+    constexpr const char* SECOND = "second.log";
+    constexpr const char* UNOPENABLE = "no-such-dir/x.log";
     using messages = std::vector<std::string>;
     struct {
         const char* what;
@@ -212,22 +217,22 @@ TEST_F(Log, LinesGoToTheFileOpenedLastOrElseToStderr) {
          {{WRITE, "boom"}},
          {"boom"}, {}, {}, 0},
         {"open without a path, then close",
-         {{OPEN_NO_PATH}, {WRITE, "one"}, {CLOSE}, {WRITE, "two"}},
+         {{OPEN}, {WRITE, "one"}, {CLOSE}, {WRITE, "two"}},
          {"one", "two"}, {}, {}, 0},
         {"a file that cannot be opened: stderr, silently",
-         {{OPEN_UNOPENABLE}, {WRITE, "fallback"}},
+         {{OPEN, UNOPENABLE}, {WRITE, "fallback"}},
          {"fallback"}, {}, {}, 0},
         {"a file",
-         {{OPEN_FIRST}, {WRITE, "one"}, {WRITE, "two"}},
+         {{OPEN, FIRST}, {WRITE, "one"}, {WRITE, "two"}},
          {}, {"one", "two"}, {}, 1},
         {"close sends later lines to stderr",
-         {{OPEN_FIRST}, {WRITE, "one"}, {CLOSE}, {WRITE, "two"}},
+         {{OPEN, FIRST}, {WRITE, "one"}, {CLOSE}, {WRITE, "two"}},
          {"two"}, {"one"}, {}, 0},
         {"a second open closes the first file",
-         {{OPEN_FIRST}, {WRITE, "one"}, {OPEN_SECOND}, {WRITE, "two"}},
+         {{OPEN, FIRST}, {WRITE, "one"}, {OPEN, SECOND}, {WRITE, "two"}},
          {}, {"one"}, {"two"}, 1},
         {"open without a path closes the file",
-         {{OPEN_FIRST}, {WRITE, "one"}, {OPEN_NO_PATH}, {WRITE, "two"}},
+         {{OPEN, FIRST}, {WRITE, "one"}, {OPEN}, {WRITE, "two"}},
          {"two"}, {"one"}, {}, 0},
         // clang-format on
     };
@@ -237,34 +242,21 @@ TEST_F(Log, LinesGoToTheFileOpenedLastOrElseToStderr) {
         SCOPED_TRACE(row.what);
         const fs::path dir = dir_ / std::to_string(++number);
         fs::create_directory(dir);
-        const fs::path first = dir / "first.log";
-        const fs::path second = dir / "second.log";
-        const fs::path unopenable = dir / "no-such-dir" / "x.log";
+        const fs::path first = dir / FIRST;
+        const fs::path second = dir / SECOND;
+        const fs::path unopenable = dir / UNOPENABLE;
         write_file(first, earlier);
         write_file(second, earlier);
 
         stderr_capture err(dir / "stderr");
         const int free_before = lowest_free_fd();
         for (const step& s : row.steps) {
-            switch (s.what) {
-                case OPEN_FIRST:
-                    log_open(first.c_str(), false);
-                    break;
-                case OPEN_SECOND:
-                    log_open(second.c_str(), false);
-                    break;
-                case OPEN_NO_PATH:
-                    log_open(nullptr, false);
-                    break;
-                case OPEN_UNOPENABLE:
-                    log_open(unopenable.c_str(), false);
-                    break;
-                case CLOSE:
-                    log_close();
-                    break;
-                case WRITE:
-                    log_write(LVL_WARN, "%s", s.message);
-                    break;
+            if (s.what == OPEN) {
+                log_open(s.text != nullptr ? (dir / s.text).c_str() : nullptr, false);
+            } else if (s.what == CLOSE) {
+                log_close();
+            } else {
+                log_write(LVL_WARN, "%s", s.text);
             }
         }
         EXPECT_EQ(lowest_free_fd(), free_before + row.files_open) << "log files left open";
@@ -275,18 +267,14 @@ TEST_F(Log, LinesGoToTheFileOpenedLastOrElseToStderr) {
             for (std::size_t at = 0; at < lines.size(); ++at)
                 expect_line(lines[at], "  WARN", expected[at]);
         };
-        {
-            SCOPED_TRACE("first file");
-            const std::string text = read_file(first);
-            ASSERT_EQ(text.substr(0, earlier.size()), earlier);
-            expect_lines(text.substr(earlier.size()), row.in_first);
-        }
-        {
-            SCOPED_TRACE("second file");
-            const std::string text = read_file(second);
-            ASSERT_EQ(text.substr(0, earlier.size()), earlier);
-            expect_lines(text.substr(earlier.size()), row.in_second);
-        }
+        const auto expect_file = [&](const fs::path& file, const messages& expected) {
+            SCOPED_TRACE(file.filename().string());
+            const std::string text = read_file(file);
+            ASSERT_EQ(text.substr(0, earlier.size()), earlier) << "not appended to";
+            expect_lines(text.substr(earlier.size()), expected);
+        };
+        expect_file(first, row.in_first);
+        expect_file(second, row.in_second);
         log_close();
         SCOPED_TRACE("standard error");
         expect_lines(err.text(), row.on_stderr);

@@ -110,33 +110,48 @@ TEST_F(Plist, GetByIndex) {
     EXPECT_EQ(list->cursor, list->first) << "get must not move the cursor";
 }
 
-TEST_F(Plist, NextWalksForwardAndStartsOverAfterTheEnd) {
-    fill({a, b, c});
-    EXPECT_EQ(plist_next(list), a);
-    EXPECT_EQ(plist_next(list), b);
-    EXPECT_EQ(plist_next(list), c);
-    EXPECT_EQ(plist_next(list), nullptr);
-    EXPECT_EQ(plist_next(list), a);
-}
-
-TEST_F(Plist, PrevWalksBackwardAndDoesNotWrap) {
-    fill({a, b, c});
-    EXPECT_EQ(plist_prev(list), nullptr) << "fresh list";
-    EXPECT_EQ(plist_last(list), c);
-    EXPECT_EQ(plist_prev(list), b);
-    EXPECT_EQ(plist_prev(list), a);
-    EXPECT_EQ(plist_prev(list), nullptr);
-    EXPECT_EQ(plist_prev(list), nullptr);
-}
-
-TEST_F(Plist, SeeksPlaceTheCursorWithoutReturning) {
-    fill({a, b, c});
-    plist_seek_first(list);
-    EXPECT_EQ(plist_next(list), b);
-    plist_seek_last(list);
-    EXPECT_EQ(plist_prev(list), b);
-    plist_seek_last(list);
-    EXPECT_EQ(plist_next(list), nullptr);
+// Cursor moves over {a, b, c}, each case from a fresh list (cursor none),
+// with what each move returns; the seeks return nothing, taken as null.
+TEST_F(Plist, CursorMoves) {
+    using move = void* (*)(plist*);
+    const move first = plist_first, last = plist_last, next = plist_next, prev = plist_prev;
+    const move seek_first = [](plist* l) -> void* {
+        plist_seek_first(l);
+        return nullptr;
+    };
+    const move seek_last = [](plist* l) -> void* {
+        plist_seek_last(l);
+        return nullptr;
+    };
+    struct step {
+        move how;
+        void* item;
+    };
+    struct {
+        const char* what;
+        std::vector<step> steps;
+    } const cases[] = {
+        {"next walks forward and starts over after the end",
+         {{next, a}, {next, b}, {next, c}, {next, nullptr}, {next, a}}},
+        {"prev walks backward and does not wrap",
+         {{prev, nullptr}, {last, c}, {prev, b}, {prev, a}, {prev, nullptr}, {prev, nullptr}}},
+        {"seeks place the cursor without returning",
+         {{seek_first, nullptr},
+          {next, b},
+          {seek_last, nullptr},
+          {prev, b},
+          {seek_last, nullptr},
+          {next, nullptr}}},
+        {"first and last return the ends", {{last, c}, {first, a}, {next, b}}},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.what);
+        fill({a, b, c});
+        for (std::size_t at = 0; at < row.steps.size(); ++at) {
+            EXPECT_EQ(row.steps[at].how(list), row.steps[at].item) << "move " << at + 1;
+        }
+        plist_clear(list, nullptr);
+    }
 }
 
 TEST_F(Plist, AppendLeavesAWalkInPlace) {
