@@ -5,8 +5,8 @@
 #   build/bench/bench/library_bench --benchmark_repetitions=9 --benchmark_report_aggregates_only=true
 add_executable(library_bench base32_bench.cpp convert_bench.cpp plist_bench.cpp)
 target_link_libraries(library_bench PRIVATE corvane::util benchmark::benchmark_main)
-# The straightforward base32 codec that the tests also use as reference.
-target_include_directories(library_bench PRIVATE "${PROJECT_SOURCE_DIR}/tests/util")
+# The straightforward base32 codec, which the tests also hold the library to.
+target_include_directories(library_bench PRIVATE "${PROJECT_SOURCE_DIR}/reference")
 corvane_warnings(library_bench)
 
 # libbaseencode is an optional peer for base32: without it those cases are

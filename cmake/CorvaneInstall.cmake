@@ -36,23 +36,8 @@ install(FILES
     "${PROJECT_BINARY_DIR}/corvaneConfigVersion.cmake"
     DESTINATION "${CORVANE_CMAKE_DIR}" COMPONENT development)
 
-# The .pc file is written at install time so that it names the prefix given
-# to `cmake --install --prefix P`, not the one known when configuring. It is
-# staged in the build tree and placed with file(INSTALL), which honours
-# DESTDIR and records it in install_manifest.txt like every other file.
-install(CODE "
-    set(CORVANE_CONFIGURED_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
-    set(CORVANE_CONFIGURED_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
-    set(PROJECT_VERSION \"${PROJECT_VERSION}\")
-    set(CORVANE_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
-    foreach(kind INCLUDEDIR LIBDIR)
-        set(dir \"\${CORVANE_CONFIGURED_\${kind}}\")
-        if(NOT IS_ABSOLUTE \"\${dir}\")
-            set(dir \"\${CMAKE_INSTALL_PREFIX}/\${dir}\")
-        endif()
-        set(CORVANE_PC_\${kind} \"\${dir}\")
-    endforeach()
-    set(staged_pc \"${PROJECT_BINARY_DIR}/pkgconfig-staging/corvane-util.pc\")
-    configure_file(\"${PROJECT_SOURCE_DIR}/packaging/corvane-util.pc.in\" \"\${staged_pc}\" @ONLY)
-    file(INSTALL DESTINATION \"\${CORVANE_PC_LIBDIR}/pkgconfig\" TYPE FILE FILES \"\${staged_pc}\")
-" COMPONENT development)
+# The .pc file is written at install time, so that it names the prefix of
+# that install (the script says how).
+configure_file(cmake/CorvaneWritePkgConfig.cmake.in
+    "${PROJECT_BINARY_DIR}/CorvaneWritePkgConfig.cmake" @ONLY)
+install(SCRIPT "${PROJECT_BINARY_DIR}/CorvaneWritePkgConfig.cmake" COMPONENT development)

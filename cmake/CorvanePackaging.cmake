@@ -25,13 +25,20 @@ credential classes) in one SQLite file: it creates the users table, lists
 the accounts, adds, deletes and changes them. Passwords are stored in plain
 text; the tool creates the file readable by its owner only.")
 # dpkg-shlibdeps (package dpkg-dev) derives the exact library versions from
-# the binary; without it the libraries the tool links are named directly.
+# the binary; without it the libraries the tool links are named directly:
+# the C++ runtime only when it is not built into the tool
+# (CORVANE_STATIC_CXX_RUNTIME, see tool/CMakeLists.txt).
 find_program(CORVANE_DPKG_SHLIBDEPS dpkg-shlibdeps)
 mark_as_advanced(CORVANE_DPKG_SHLIBDEPS)
 if(CORVANE_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
-else()
-    set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libc6, libsqlite3-0, libstdc++6, libgcc-s1")
+elseif(TARGET corvane-userdb)
+    get_target_property(corvane_tool_link_options corvane-userdb LINK_OPTIONS)
+    if("-static-libstdc++" IN_LIST corvane_tool_link_options)
+        set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libc6, libsqlite3-0")
+    else()
+        set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libc6, libsqlite3-0, libstdc++6, libgcc-s1")
+    endif()
 endif()
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME corvane-util-dev)

@@ -161,13 +161,13 @@ TEST(B32Decode, CapacityZeroWritesNothing) {
     EXPECT_EQ(guard, 0xA5);
 }
 
-// The codec takes whole 5-byte blocks where it can and goes bit by bit
-// elsewhere; it must give exactly what the straightforward codec gives,
-// whatever the length, the characters outside the alphabet in between and
-// the capacity. Text, input and output all lie in heap blocks of exactly
-// their size, so the sanitizer reports a read past the terminator or a
-// write past the capacity.
-TEST(B32, MatchesTheStraightforwardCodec) {
+// The decoder takes whole 5-byte blocks where it can and goes bit by bit
+// elsewhere; it must give exactly what the straightforward decoder gives,
+// which goes bit by bit everywhere, whatever the length, the characters
+// outside the alphabet in between and the capacity. Text and output lie in
+// heap blocks of exactly their size, so the sanitizer reports a read past
+// the terminator or a write past the capacity.
+TEST(B32Decode, MatchesTheStraightforwardDecoder) {
     std::mt19937 random(20240612);
     std::uniform_int_distribution<unsigned> byte(0, 255);
     std::string junk;  // every code outside the alphabet but the terminator
@@ -195,10 +195,6 @@ TEST(B32, MatchesTheStraightforwardCodec) {
         bytes input(count);
         for (auto& b : input) b = static_cast<std::uint8_t>(byte(random));
         const std::string text = encode(input);
-        std::string expected(encoded_length(count) + 1, '#');
-        corvane_reference::b32_encode(input.data(), count, expected.data());
-        expected.pop_back();
-        ASSERT_EQ(text, expected) << "length " << count;
 
         // Junk before about one character in 16 breaks some blocks and
         // shifts the rest off their alignment; one in 2 breaks nearly all.

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,8 +17,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <iterator>
 #include <optional>
 #include <regex>
@@ -116,14 +119,6 @@ protected:
     fs::path dir_{scratch_.path()};
 };
 
-TEST_F(Log, BeforeOpenAFatalMessageIsACompleteLineOnStderr) {
-    stderr_capture err(dir_ / "stderr");
-    log_write(LVL_FATAL, "boom %d", 7);
-    const auto lines = lines_of(err.text());
-    ASSERT_EQ(lines.size(), 1u);
-    expect_line(lines[0], " FATAL", "boom 7");
-}
-
 TEST_F(Log, EveryLevelNameIsRightAlignedInSixColumns) {
     const fs::path file = dir_ / "all.log";
     log_open(file.c_str(), false);
@@ -187,23 +182,6 @@ TEST_F(Log, MessagesAreFormattedAndCutAt1023Bytes) {
     }
 }
 
-TEST_F(Log, FileIsAppendedToAndHoldsEveryLineAtOnce) {
-    const fs::path file = dir_ / "append.log";
-    write_file(file, "earlier contents\n");
-    log_open(file.c_str(), false);
-    log_write(LVL_WARN, "first");
-    // Read while the stream is still open: each line must be flushed.
-    auto lines = lines_of(read_file(file));
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "earlier contents\n");
-    expect_line(lines[1], "  WARN", "first");
-
-    log_write(LVL_USER, "second");
-    lines = lines_of(read_file(file));
-    ASSERT_EQ(lines.size(), 3u);
-    expect_line(lines[2], "  USER", "second");
-}
-
 TEST_F(Log, OpenSetsTheCLocale) {
     if (std::setlocale(LC_ALL, "C.UTF-8") == nullptr)
         GTEST_SKIP() << "no C.UTF-8 locale to start from";
@@ -211,62 +189,131 @@ TEST_F(Log, OpenSetsTheCLocale) {
     EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");
 }
 
-TEST_F(Log, OpenWithoutAPathWritesToStderr) {
-    stderr_capture err(dir_ / "stderr");
-    log_open(nullptr, false);
-    log_write(LVL_USER, "to stderr");
-    log_close();  // stderr stays the sink
-    log_write(LVL_WARN, "still stderr");
-    const auto lines = lines_of(err.text());
+// Where lines go after a sequence of opens, closes and writes: standard
+// error, the first or the second log file. Each file starts with a line of
+// its own that must stay in front (files are appended to) and is read while
+// the log may still hold it open (each line is flushed at once). At the end
+// exactly the log files still in use are open.
+TEST_F(Log, LinesGoToTheFileOpenedLastOrElseToStderr) {
+    // OPEN takes a file name in the case's directory, or null for no path;
+    // WRITE writes its text at level WARN.
+    enum action { OPEN, CLOSE, WRITE };
+    struct step {
+        action what;
+        const char* text = nullptr;
+    };
+    constexpr const char* FIRST = "first.log";
+    constexpr const char* SECOND = "second.log";
+    constexpr const char* UNOPENABLE = "no-such-dir/x.log";
+    using messages = std::vector<std::string>;
+    struct {
+        const char* what;
+        std::vector<step> steps;
+        messages on_stderr, in_first, in_second;
+        int files_open;  // log files the log still holds open at the end
+    } const cases[] = {
+        // clang-format off
+        {"before any open",
+         {{WRITE, "boom"}},
+         {"boom"}, {}, {}, 0},
+        {"open without a path, then close",
+         {{OPEN}, {WRITE, "one"}, {CLOSE}, {WRITE, "two"}},
+         {"one", "two"}, {}, {}, 0},
+        {"a file that cannot be opened: stderr, silently",
+         {{OPEN, UNOPENABLE}, {WRITE, "fallback"}},
+         {"fallback"}, {}, {}, 0},
+        {"a file",
+         {{OPEN, FIRST}, {WRITE, "one"}, {WRITE, "two"}},
+         {}, {"one", "two"}, {}, 1},
+        {"close sends later lines to stderr",
+         {{OPEN, FIRST}, {WRITE, "one"}, {CLOSE}, {WRITE, "two"}},
+         {"two"}, {"one"}, {}, 0},
+        {"a second open closes the first file",
+         {{OPEN, FIRST}, {WRITE, "one"}, {OPEN, SECOND}, {WRITE, "two"}},
+         {}, {"one"}, {"two"}, 1},
+        {"open without a path closes the file",
+         {{OPEN, FIRST}, {WRITE, "one"}, {OPEN}, {WRITE, "two"}},
+         {"two"}, {"one"}, {}, 0},
+        // clang-format on
+    };
+    const std::string earlier = "earlier contents\n";
+    int number = 0;
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.what);
+        const fs::path dir = dir_ / std::to_string(++number);
+        fs::create_directory(dir);
+        const fs::path first = dir / FIRST;
+        const fs::path second = dir / SECOND;
+        const fs::path unopenable = dir / UNOPENABLE;
+        write_file(first, earlier);
+        write_file(second, earlier);
+
+        stderr_capture err(dir / "stderr");
+        const int free_before = lowest_free_fd();
+        for (const step& s : row.steps) {
+            if (s.what == OPEN) {
+                log_open(s.text != nullptr ? (dir / s.text).c_str() : nullptr, false);
+            } else if (s.what == CLOSE) {
+                log_close();
+            } else {
+                log_write(LVL_WARN, "%s", s.text);
+            }
+        }
+        EXPECT_EQ(lowest_free_fd(), free_before + row.files_open) << "log files left open";
+
+        const auto expect_lines = [](const std::string& text, const messages& expected) {
+            const auto lines = lines_of(text);
+            ASSERT_EQ(lines.size(), expected.size()) << text;
+            for (std::size_t at = 0; at < lines.size(); ++at)
+                expect_line(lines[at], "  WARN", expected[at]);
+        };
+        const auto expect_file = [&](const fs::path& file, const messages& expected) {
+            SCOPED_TRACE(file.filename().string());
+            const std::string text = read_file(file);
+            ASSERT_EQ(text.substr(0, earlier.size()), earlier) << "not appended to";
+            expect_lines(text.substr(earlier.size()), expected);
+        };
+        expect_file(first, row.in_first);
+        expect_file(second, row.in_second);
+        log_close();
+        SCOPED_TRACE("standard error");
+        expect_lines(err.text(), row.on_stderr);
+        EXPECT_FALSE(fs::exists(unopenable));
+    }
+}
+
+// localtime_r need not look at TZ again; the stamp follows a change made
+// while the process runs, as localtime does.
+TEST_F(Log, StampFollowsAChangeOfTimeZone) {
+    const char* const saved = std::getenv("TZ");
+    const std::optional<std::string> saved_tz =
+        saved != nullptr ? std::optional<std::string>(saved) : std::nullopt;
+    const fs::path file = dir_ / "tz.log";
+    log_open(file.c_str(), false);
+    setenv("TZ", "UTC0", 1);
+    log_write(LVL_WARN, "utc");
+    setenv("TZ", "EAST-14", 1);  // 14 hours ahead of UTC
+    log_write(LVL_WARN, "east");
+    if (saved_tz) {
+        setenv("TZ", saved_tz->c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+
+    // Each stamp read as if it were UTC, in seconds since the epoch.
+    const auto seconds_of = [](const std::string& line) {
+        std::tm stamp{};
+        std::istringstream in(line.substr(0, 19));
+        in >> std::get_time(&stamp, "%Y-%m-%d %H:%M:%S");
+        EXPECT_FALSE(in.fail()) << line;
+        return static_cast<long>(timegm(&stamp));
+    };
+    const auto lines = lines_of(read_file(file));
     ASSERT_EQ(lines.size(), 2u);
-    expect_line(lines[0], "  USER", "to stderr");
-    expect_line(lines[1], "  WARN", "still stderr");
-}
-
-TEST_F(Log, UnopenableFileFallsBackToStderrSilently) {
-    const fs::path file = dir_ / "no-such-dir" / "x.log";
-    stderr_capture err(dir_ / "stderr");
-    log_open(file.c_str(), false);
-    log_write(LVL_ERROR, "fallback");
-    const auto lines = lines_of(err.text());
-    ASSERT_EQ(lines.size(), 1u) << "nothing but the line itself";
-    expect_line(lines[0], " ERROR", "fallback");
-    EXPECT_FALSE(fs::exists(file));
-}
-
-TEST_F(Log, CloseSendsLaterLinesToStderr) {
-    const fs::path file = dir_ / "closed.log";
-    log_open(file.c_str(), false);
-    log_write(LVL_FATAL, "in the file");
-    log_close();
-    stderr_capture err(dir_ / "stderr");
-    log_write(LVL_FATAL, "after close");
-    const auto on_stderr = lines_of(err.text());
-    ASSERT_EQ(on_stderr.size(), 1u);
-    expect_line(on_stderr[0], " FATAL", "after close");
-    const auto in_file = lines_of(read_file(file));
-    ASSERT_EQ(in_file.size(), 1u);
-    expect_line(in_file[0], " FATAL", "in the file");
-}
-
-TEST_F(Log, SecondOpenClosesTheFirstFile) {
-    const fs::path first = dir_ / "first.log";
-    const fs::path second = dir_ / "second.log";
-    const int free_before = lowest_free_fd();
-    log_open(first.c_str(), false);
-    const int free_with_one = lowest_free_fd();
-    EXPECT_EQ(free_with_one, free_before + 1);
-    log_open(second.c_str(), false);
-    EXPECT_EQ(lowest_free_fd(), free_with_one) << "the first log file was left open";
-
-    log_write(LVL_WARN, "where");
-    EXPECT_EQ(read_file(first), "");
-    const auto lines = lines_of(read_file(second));
-    ASSERT_EQ(lines.size(), 1u);
-    expect_line(lines[0], "  WARN", "where");
-
-    log_open(nullptr, false);  // back to stderr: the second file is closed too
-    EXPECT_EQ(lowest_free_fd(), free_before);
+    const long apart = seconds_of(lines[1]) - seconds_of(lines[0]);
+    EXPECT_GE(apart, 14 * 3600);
+    EXPECT_LE(apart, 14 * 3600 + 2) << "the two lines were written a moment apart";
 }
 
 // What reaches the system log, on the wire: a datagram socket bound at

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <initializer_list>
 #include <vector>
 
@@ -111,33 +110,48 @@ TEST_F(Plist, GetByIndex) {
     EXPECT_EQ(list->cursor, list->first) << "get must not move the cursor";
 }
 
-TEST_F(Plist, NextWalksForwardAndStartsOverAfterTheEnd) {
-    fill({a, b, c});
-    EXPECT_EQ(plist_next(list), a);
-    EXPECT_EQ(plist_next(list), b);
-    EXPECT_EQ(plist_next(list), c);
-    EXPECT_EQ(plist_next(list), nullptr);
-    EXPECT_EQ(plist_next(list), a);
-}
-
-TEST_F(Plist, PrevWalksBackwardAndDoesNotWrap) {
-    fill({a, b, c});
-    EXPECT_EQ(plist_prev(list), nullptr) << "fresh list";
-    EXPECT_EQ(plist_last(list), c);
-    EXPECT_EQ(plist_prev(list), b);
-    EXPECT_EQ(plist_prev(list), a);
-    EXPECT_EQ(plist_prev(list), nullptr);
-    EXPECT_EQ(plist_prev(list), nullptr);
-}
-
-TEST_F(Plist, SeeksPlaceTheCursorWithoutReturning) {
-    fill({a, b, c});
-    plist_seek_first(list);
-    EXPECT_EQ(plist_next(list), b);
-    plist_seek_last(list);
-    EXPECT_EQ(plist_prev(list), b);
-    plist_seek_last(list);
-    EXPECT_EQ(plist_next(list), nullptr);
+// Cursor moves over {a, b, c}, each case from a fresh list (cursor none),
+// with what each move returns; the seeks return nothing, taken as null.
+TEST_F(Plist, CursorMoves) {
+    using move = void* (*)(plist*);
+    const move first = plist_first, last = plist_last, next = plist_next, prev = plist_prev;
+    const move seek_first = [](plist* l) -> void* {
+        plist_seek_first(l);
+        return nullptr;
+    };
+    const move seek_last = [](plist* l) -> void* {
+        plist_seek_last(l);
+        return nullptr;
+    };
+    struct step {
+        move how;
+        void* item;
+    };
+    struct {
+        const char* what;
+        std::vector<step> steps;
+    } const cases[] = {
+        {"next walks forward and starts over after the end",
+         {{next, a}, {next, b}, {next, c}, {next, nullptr}, {next, a}}},
+        {"prev walks backward and does not wrap",
+         {{prev, nullptr}, {last, c}, {prev, b}, {prev, a}, {prev, nullptr}, {prev, nullptr}}},
+        {"seeks place the cursor without returning",
+         {{seek_first, nullptr},
+          {next, b},
+          {seek_last, nullptr},
+          {prev, b},
+          {seek_last, nullptr},
+          {next, nullptr}}},
+        {"first and last return the ends", {{last, c}, {first, a}, {next, b}}},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.what);
+        fill({a, b, c});
+        for (std::size_t at = 0; at < row.steps.size(); ++at) {
+            EXPECT_EQ(row.steps[at].how(list), row.steps[at].item) << "move " << at + 1;
+        }
+        plist_clear(list, nullptr);
+    }
 }
 
 TEST_F(Plist, AppendLeavesAWalkInPlace) {
@@ -148,13 +162,48 @@ TEST_F(Plist, AppendLeavesAWalkInPlace) {
     EXPECT_EQ(plist_next(list), c);
 }
 
-TEST_F(Plist, RemoveEndsTheWalk) {
-    fill({a, b, c});
-    EXPECT_EQ(plist_first(list), a);
-    plist_remove(list, c);
-    EXPECT_EQ(list->cursor, nullptr);
-    EXPECT_EQ(plist_next(list), a);
-    EXPECT_EQ(items_of(*list), (Items{a, b}));
+// Places the cursor on the item at index; leaves it alone when index < 0.
+void place_cursor(plist* list, int index) {
+    if (index < 0) return;
+    plist_first(list);
+    for (int step = 0; step < index; ++step) plist_next(list);
+}
+
+void* cursor_item(const plist& list) {
+    return list.cursor == nullptr ? nullptr : list.cursor->data;
+}
+
+// Two items with equal contents at different addresses.
+char same_1[] = "same";
+char same_2[] = "same";
+
+TEST_F(Plist, RemoveUnlinksTheFrontmostNodeOfThatPointerAndEndsTheWalk) {
+    struct {
+        const char* what;
+        Items items;
+        int cursor;  // index of the item under the cursor, -1 for none
+        void* removed;
+        Items left;
+    } const cases[] = {
+        {"first", {a, b, c}, -1, a, {b, c}},
+        {"middle", {a, b, c}, -1, b, {a, c}},
+        {"last, during a walk", {a, b, c}, 0, c, {a, b}},
+        {"the only item", {d}, 0, d, {}},
+        {"the frontmost of twins", {a, b, a}, 2, a, {b, a}},
+        {"by identity, not by contents", {same_1, same_2}, -1, same_2, {same_1}},
+        {"missing: only the cursor changes", {a, b}, 1, c, {a, b}},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.what);
+        for (void* item : row.items) plist_append(list, item);
+        place_cursor(list, row.cursor);
+        plist_remove(list, row.removed);
+        EXPECT_EQ(list->cursor, nullptr);
+        EXPECT_EQ(items_of(*list), row.left);
+        EXPECT_EQ(plist_next(list), row.left.empty() ? nullptr : row.left.front())
+            << "the next walk starts over";
+        plist_clear(list, nullptr);
+    }
 }
 
 TEST_F(Plist, RemovalDuringAWalkRestartsItAndVisitsTheRest) {
@@ -165,48 +214,6 @@ TEST_F(Plist, RemovalDuringAWalkRestartsItAndVisitsTheRest) {
         if (item == b) plist_remove(list, item);
     }
     EXPECT_EQ(items_of(*list), (Items{a, a, c}));
-}
-
-TEST_F(Plist, RemoveTakesTheFrontmostOfTwinItems) {
-    fill({a, b, a});
-    plist_remove(list, a);
-    EXPECT_EQ(items_of(*list), (Items{b, a}));
-    plist_remove(list, a);
-    EXPECT_EQ(items_of(*list), (Items{b}));
-}
-
-TEST_F(Plist, RemoveByIdentityNotByContents) {
-    char first[] = "same";
-    char second[] = "same";
-    fill({first, second});
-    plist_remove(list, second);
-    EXPECT_EQ(items_of(*list), (Items{first}));
-}
-
-TEST_F(Plist, RemoveMissingItemOnlyClearsTheCursor) {
-    fill({a, b});
-    plist_seek_last(list);
-    plist_remove(list, c);
-    EXPECT_EQ(list->cursor, nullptr);
-    EXPECT_EQ(items_of(*list), (Items{a, b}));
-}
-
-TEST_F(Plist, RemoveEachPosition) {
-    struct {
-        void* removed;
-        Items left;
-    } const cases[] = {{a, {b, c}}, {b, {a, c}}, {c, {a, b}}};
-    for (const auto& row : cases) {
-        fill({a, b, c});
-        plist_remove(list, row.removed);
-        EXPECT_EQ(items_of(*list), row.left);
-        plist_clear(list, nullptr);
-    }
-    fill({d});
-    plist_remove(list, d);
-    EXPECT_EQ(list->count, 0u);
-    EXPECT_EQ(list->first, nullptr);
-    EXPECT_EQ(list->last, nullptr);
 }
 
 std::vector<void*> released;
@@ -227,18 +234,6 @@ TEST_F(Plist, RemoveFirstReleasesOnlyWhenAsked) {
     EXPECT_EQ(released, (Items{a, c}));
 }
 
-TEST_F(Plist, RemoveFirstWithFreeReleasesHeapItems) {
-    char* owned = strdup("owned");
-    char* kept = strdup("kept");
-    plist_append(list, owned);
-    plist_append(list, kept);
-    plist_remove_first(list, [](void* item) { std::free(item); });
-    plist_remove_first(list, nullptr);
-    EXPECT_STREQ(kept, "kept") << "an item removed without a release function stays valid";
-    std::free(kept);
-    // `owned` is gone: the sanitizer build would report a leak otherwise.
-}
-
 TEST_F(Plist, ClearReleasesEveryItemInOrderAndLeavesAReusableList) {
     released.clear();
     fill({a, b, c});
@@ -257,57 +252,48 @@ TEST_F(Plist, ClearReleasesEveryItemInOrderAndLeavesAReusableList) {
     EXPECT_EQ(items_of(*list), (Items{a}));
 }
 
-TEST_F(Plist, AppendListMovesTheNodes) {
-    plist* other = plist_create();
-    fill({a, b});
-    plist_append(other, c);
-    plist_append(other, d);
-    plist_seek_first(list);
-    plist_seek_last(other);
-    plist_append_list(list, other);
-    EXPECT_EQ(items_of(*list), (Items{a, b, c, d}));
-    EXPECT_EQ(list->cursor, list->first) << "the receiving list keeps its cursor";
-    EXPECT_EQ(items_of(*other), Items{});
-    EXPECT_EQ(other->cursor, nullptr);
-
-    plist_append(other, a);
-    EXPECT_EQ(items_of(*other), (Items{a})) << "the emptied list is still usable";
-    plist_clear(other, nullptr);
-    plist_destroy(other);
-}
-
-TEST_F(Plist, AppendListIntoAnEmptyListHandsOverTheCursor) {
-    plist other{};
-    plist_append(&other, a);
-    plist_append(&other, b);
-    plist_append(&other, c);
-    EXPECT_EQ(plist_first(&other), a);
-    EXPECT_EQ(plist_next(&other), b);
-    plist_append_list(list, &other);
-    EXPECT_EQ(plist_next(list), c);
-    EXPECT_EQ(items_of(*list), (Items{a, b, c}));
-    EXPECT_EQ(other.count, 0u);
-}
-
-TEST_F(Plist, AppendListOfNothingChangesNothing) {
-    plist other{};
-    fill({a, b});
-    plist_seek_last(list);
-    plist_node* const cursor = list->cursor;
-    plist_append_list(list, &other);
-    EXPECT_EQ(list->cursor, cursor);
-    EXPECT_EQ(items_of(*list), (Items{a, b}));
-
-    plist empty{};
-    plist_append_list(&empty, &other);
-    EXPECT_EQ(empty.count, 0u);
-    EXPECT_EQ(empty.first, nullptr);
+// The nodes move, the other list is left empty and usable; the receiving
+// list keeps its cursor, or takes over the other's when it was empty.
+TEST_F(Plist, AppendListMovesTheNodesOfTheOtherList) {
+    struct {
+        const char* what;
+        Items items;
+        int cursor;  // index of the item under the cursor, -1 for none
+        Items other_items;
+        int other_cursor;
+        Items joined;
+        void* joined_cursor;
+    } const cases[] = {
+        {"onto a list", {a, b}, 0, {c, d}, 1, {a, b, c, d}, a},
+        {"into an empty list", {}, -1, {a, b, c}, 1, {a, b, c}, b},
+        {"an empty list", {a, b}, 1, {}, -1, {a, b}, b},
+        {"an empty list into an empty list", {}, -1, {}, -1, {}, nullptr},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.what);
+        plist other{};
+        for (void* item : row.items) plist_append(list, item);
+        for (void* item : row.other_items) plist_append(&other, item);
+        place_cursor(list, row.cursor);
+        place_cursor(&other, row.other_cursor);
+        plist_append_list(list, &other);
+        EXPECT_EQ(items_of(*list), row.joined);
+        EXPECT_EQ(cursor_item(*list), row.joined_cursor);
+        EXPECT_EQ(items_of(other), Items{});
+        EXPECT_EQ(other.cursor, nullptr);
+        plist_append(&other, a);
+        EXPECT_EQ(items_of(other), (Items{a})) << "the emptied list is still usable";
+        plist_clear(&other, nullptr);
+        plist_clear(list, nullptr);
+    }
 }
 
 TEST_F(Plist, AppendListOntoItselfChangesNothing) {
     fill({a, b});
+    place_cursor(list, 1);
     plist_append_list(list, list);
     EXPECT_EQ(items_of(*list), (Items{a, b}));
+    EXPECT_EQ(cursor_item(*list), b);
 }
 
 // Allocation failures, made real in a child whose heap has run dry.

@@ -8,48 +8,18 @@ namespace corvane {
 
 namespace {
 
-// Character i stands for the 5-bit value i.
+// Character i stands for the 5-bit value i. The two tables below are
+// derived from it.
 constexpr std::string_view b32_alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567";
 
-// Decoding table indexed by character code minus 50, covering "2" (50) to
-// "Z" (90). Entries 6..14 ("8" up to "@") are never consulted: the mask
-// below refuses those characters first.
-constexpr std::array<std::uint8_t, 41> b32_values{
-    26, 27, 28, 29, 30, 31,                                                // "2".."7"
-    0,  0,  0,  0,  0,  0,  0,  0,  0,                                     // "8".."@"
-    0,  1,  2,  3,  4,  5,  6,  7,  8, 9, 10, 11, 12, 13, 14, 15, 16, 17,  // "A".."R"
-    18, 19, 20, 21, 22, 23, 24, 25,                                        // "S".."Z"
-};
-
-// Bit i is set when the character of code 50 + i is in the alphabet.
-constexpr std::uint64_t B32_ACCEPT_MASK = 0x1FFFFFF803F;
-
-constexpr unsigned B32_FIRST_CODE = 50;
-
-// The three tables describe one alphabet; a slip in any of them fails the
-// build instead of a decoding.
-constexpr bool tables_agree() {
-    std::uint64_t mask = 0;
-    for (std::size_t value = 0; value < b32_alphabet.size(); ++value) {
-        const auto index = static_cast<unsigned char>(b32_alphabet[value]) - B32_FIRST_CODE;
-        if (b32_values[index] != value) return false;
-        mask |= std::uint64_t{1} << index;
-    }
-    return mask == B32_ACCEPT_MASK;
-}
-static_assert(tables_agree());
-
-// The decoder's table for whole blocks, over every character code: the
-// value of an alphabet character, B32_REFUSED for every other code, the
-// terminator included. Derived from b32_values and B32_ACCEPT_MASK, so it
-// accepts exactly the characters they accept.
+// The decoder's table over every character code: the value of an alphabet
+// character, B32_REFUSED for every other code, the terminator included.
 constexpr std::uint8_t B32_REFUSED = 0xFF;
-constexpr std::array<std::uint8_t, 256> b32_block_values = [] {
+constexpr std::array<std::uint8_t, 256> b32_values = [] {
     std::array<std::uint8_t, 256> table{};
-    for (unsigned code = 0; code < table.size(); ++code) {
-        const unsigned index = code - B32_FIRST_CODE;  // codes below 50 wrap
-        const bool accepted = index < b32_values.size() && ((B32_ACCEPT_MASK >> index) & 1u) != 0;
-        table[code] = accepted ? b32_values[index] : B32_REFUSED;
+    for (auto& entry : table) entry = B32_REFUSED;
+    for (std::size_t value = 0; value < b32_alphabet.size(); ++value) {
+        table[static_cast<unsigned char>(b32_alphabet[value])] = static_cast<std::uint8_t>(value);
     }
     return table;
 }();
@@ -85,7 +55,7 @@ void encode_block(const std::uint8_t* input, char* output) noexcept {
 bool decode_block(const char* text, std::uint8_t* output) noexcept {
     std::uint64_t bits = 0;
     for (std::size_t i = 0; i < BLOCK_CHARS; ++i) {
-        const unsigned value = b32_block_values[static_cast<unsigned char>(text[i])];
+        const unsigned value = b32_values[static_cast<unsigned char>(text[i])];
         if (value == B32_REFUSED) return false;
         bits = (bits << 5) | value;
     }
@@ -97,9 +67,7 @@ bool decode_block(const char* text, std::uint8_t* output) noexcept {
 
 }  // namespace
 
-bool char_is_base32(unsigned char c) noexcept {
-    return static_cast<unsigned>(c) - 65u < 26u || static_cast<unsigned>(c) - 50u < 6u;
-}
+bool char_is_base32(unsigned char c) noexcept { return b32_values[c] != B32_REFUSED; }
 
 // Both directions walk the bit stream five bits at a time, keeping a byte
 // position and the bit offset of the next group inside that byte, counted
@@ -165,10 +133,8 @@ void b32_decode(const char* text, std::uint8_t* output, std::size_t capacity) no
             if (at == capacity) return;
             continue;
         }
-        // Codes below 50 wrap to large values and fail the range test.
-        const unsigned index = static_cast<unsigned char>(*text++) - B32_FIRST_CODE;
-        if (index >= b32_values.size() || ((B32_ACCEPT_MASK >> index) & 1u) == 0) continue;
-        const unsigned value = b32_values[index];
+        const unsigned value = b32_values[static_cast<unsigned char>(*text++)];
+        if (value == B32_REFUSED) continue;
         const unsigned next_offset = (offset + 5) % 8;
         if (offset < 3) {
             merge(value << (3 - offset));

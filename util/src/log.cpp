@@ -7,15 +7,16 @@
 #include <ctime>
 
 #include <syslog.h>
+#include <time.h>
 
 namespace corvane {
 
 namespace {
 
-// Names written in log lines, in level order, closed by a null entry.
-constexpr std::array<const char*, 12> level_names = {"FATAL", "ERROR", "WARN",   "USER",
-                                                     "INFO",  "DEBUG", "TRACE",  "DUMP",
-                                                     "MEM",   "PROTO", "PLUGIN", nullptr};
+// Names written in log lines, indexed by level.
+constexpr std::array<const char*, 11> level_names = {
+    "FATAL", "ERROR", "WARN", "USER", "INFO", "DEBUG", "TRACE", "DUMP", "MEM", "PROTO", "PLUGIN"};
+static_assert(level_names.size() == LVL_PLUGIN + 1);
 
 // System-log priority of levels FATAL to DEBUG; higher levels are not
 // forwarded. USER messages go to the news facility, all others to daemon.
@@ -33,19 +34,21 @@ constexpr int SYSLOG_MIN_VERBOSITY = 4;
 
 int log_verbosity = 4;
 bool log_use_syslog = false;
-std::FILE* log_sink = nullptr;  // none: lines go to stderr, unflushed
+// The file log_open opened; while there is none, lines go to standard
+// error, which is never closed.
+std::FILE* log_file = nullptr;
 char log_message_buf[LOG_MESSAGE_LIMIT];
 char log_stamp_buf[LOG_STAMP_LIMIT];
 
-bool valid_level(int level) noexcept { return level >= LVL_FATAL && level <= LVL_PLUGIN; }
-
-// Closes a log file we opened; standard error is never closed.
-void close_sink() noexcept {
-    if (log_sink != nullptr && log_sink != stderr) std::fclose(log_sink);
-    log_sink = nullptr;
+void close_log_file() noexcept {
+    if (log_file != nullptr) std::fclose(log_file);
+    log_file = nullptr;
 }
 
+// tzset first, so that a change of TZ made while the process runs shows in
+// the next stamp, as it does with localtime (localtime_r need not look).
 void format_stamp() noexcept {
+    tzset();
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     if (localtime_r(&now, &local) == nullptr ||
@@ -63,6 +66,14 @@ __attribute__((format(printf, 1, 0))) void format_message(const char* format,
     }
 }
 
+// Writes the formatted message as one line, flushed at once.
+void write_line(std::size_t slot) noexcept {
+    format_stamp();
+    std::FILE* const stream = log_file != nullptr ? log_file : stderr;
+    std::fprintf(stream, "%s %6s: %s\n", log_stamp_buf, level_names[slot], log_message_buf);
+    std::fflush(stream);
+}
+
 }  // namespace
 
 void log_open(const char* path, bool use_syslog) {
@@ -71,16 +82,12 @@ void log_open(const char* path, bool use_syslog) {
         log_use_syslog = true;
         openlog("corvane", LOG_PID, LOG_USER);
     }
-    close_sink();
-    if (path != nullptr) {
-        log_sink = std::fopen(path, "a");
-        if (log_sink != nullptr) return;
-    }
-    log_sink = stderr;
+    close_log_file();
+    if (path != nullptr) log_file = std::fopen(path, "a");
 }
 
 void log_close() {
-    if (log_sink != stderr) close_sink();
+    close_log_file();
     if (log_use_syslog) {
         log_use_syslog = false;
         closelog();
@@ -91,34 +98,22 @@ void log_set_verbosity(int verbosity) { log_verbosity = verbosity; }
 
 void log_write(log_level level, const char* format, ...) noexcept {
     const int index = level;
-    if (!valid_level(index)) return;
+    if (index < LVL_FATAL || index > LVL_PLUGIN) return;
     const auto slot = static_cast<std::size_t>(index);
+    const bool as_line = index < log_verbosity;
+    const bool forwarded =
+        log_use_syslog && log_verbosity >= SYSLOG_MIN_VERBOSITY && slot < syslog_priorities.size();
+    if (!as_line && !forwarded) return;
 
-    if (index < log_verbosity) {
-        format_stamp();
-        std::va_list args;
-        va_start(args, format);
-        format_message(format, args);
-        va_end(args);
-        if (log_sink != nullptr) {
-            std::fprintf(log_sink, "%s %6s: %s\n", log_stamp_buf, level_names[slot],
-                         log_message_buf);
-            std::fflush(log_sink);
-        } else {
-            std::fprintf(stderr, "%s %6s: %s\n", log_stamp_buf, level_names[slot], log_message_buf);
-        }
-    }
+    std::va_list args;
+    va_start(args, format);
+    format_message(format, args);
+    va_end(args);
 
-    if (log_use_syslog && log_verbosity >= SYSLOG_MIN_VERBOSITY &&
-        slot < syslog_priorities.size()) {
-        std::va_list args;
-        va_start(args, format);
-        format_message(format, args);
-        va_end(args);
-        // The text goes as a value, so a percent sign in it is not read as
-        // a conversion a second time.
-        syslog(syslog_priorities[slot], "%s", log_message_buf);
-    }
+    if (as_line) write_line(slot);
+    // The text goes as a value, so a percent sign in it is not read as a
+    // conversion a second time.
+    if (forwarded) syslog(syslog_priorities[slot], "%s", log_message_buf);
 }
 
 }  // namespace corvane

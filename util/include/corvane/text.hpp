@@ -23,12 +23,12 @@ using text_callback = int (*)(char* piece, int number, void* context);
 // Strips blanks at both ends, in place: the trailing ones are overwritten
 // with terminators, the result points at the first non-blank byte.
 //   "\t a b \r" -> "a b";  " \n " -> "\n";  nullptr -> "" (read-only)
-char* trim_blanks(char* text);
+[[nodiscard]] char* trim_blanks(char* text);
 
 // Strips one pair of matching outer quotes (' ' or " "), in place.
 //   "'it'" -> "it";  "\"it's\"" -> "it's";  "''" -> "";  "'a\"" unchanged
 // Null gives null.
-char* unquote(char* text);
+[[nodiscard]] char* unquote(char* text);
 
 // Resolves backslash escapes and cuts a "#" comment, in place. A backslash
 // before ", # or another backslash gives that byte (an escaped # opens no
