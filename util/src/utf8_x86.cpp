@@ -500,7 +500,7 @@ alignas(64) constexpr table64 control_high_64 = repeated(control_high);
 // bytes with those low bits are 0x20 or above, or not ASCII.
 alignas(64) constexpr table64 spaced_controls = [] {
     table64 out{};
-    out.entry['\t'] = out.entry['\n'] = out.entry['\r'] = 0x20;
+    out.entry[0x09] = out.entry[0x0A] = out.entry[0x0D] = 0x20;  // TAB, LF, CR
     return out;
 }();
 
@@ -620,6 +620,7 @@ CORVANE_AVX512 __m512i check_at(__m512i error, const std::uint8_t* p, std::size_
 
 template <bool Printable>
 CORVANE_AVX512 bool check512(const std::uint8_t* bytes, std::size_t length) noexcept {
+    if (length < 16) return check_short<Printable>(bytes, length);
     const __m512i first = load_run(bytes, length);
     if (length <= 64) {
         if (plain<Printable>(first)) return true;
