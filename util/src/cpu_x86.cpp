@@ -5,7 +5,7 @@
 //
 // With glibc the C library has already asked the CPU and the OS at start-up,
 // and the answer is read from it: a cpuid instruction traps under a
-// hypervisor and can take microseconds. Elsewhere, or when the build sets
+// hypervisor, which makes it slow. Elsewhere, or when the build sets
 // CORVANE_CPUID_DETECTION, cpuid and xgetbv are asked directly.
 #include "utf8_kernels.hpp"
 

@@ -12,11 +12,12 @@
 // the bytes two and three places back. After Keiser and Lemire, "Validating
 // UTF-8 in less than one instruction per byte" (2021).
 //
-// Loads never leave the run. Past the run's first bytes, the bytes one, two
-// and three places back are loaded from memory rather than shifted into
-// place, which keeps the shuffle unit free for the lookups. SSSE3 and AVX2
-// read whole vectors while they fit, then the run's last bytes as one
-// window; AVX-512 reads the last part under a mask.
+// Loads never leave the run. In the AVX2 and AVX-512 main loops the bytes
+// one, two and three places back are loaded from memory (the run holds
+// them) rather than shifted into place, which leaves the shuffle unit to the
+// lookups. SSSE3 and AVX2 read whole vectors while they fit, then the run's
+// last bytes as one window; AVX-512 reads its last part under a mask. Runs
+// under 16 bytes are checked from two words read from them (check_short).
 #include <cstdint>
 #include <cstring>
 
@@ -413,7 +414,7 @@ CORVANE_AVX2 __m256i clean_ascii(__m256i input) noexcept {
 template <bool Printable>
 CORVANE_AVX2 bool ascii_run256(const std::uint8_t* p) noexcept {
     __m256i all = Printable ? _mm256_set1_epi8(-1) : _mm256_setzero_si256();
-    for (int i = 0; i < 8; ++i) {
+    for (std::size_t i = 0; i < 8; ++i) {
         const __m256i input = load256(p + 32 * i);
         all = Printable ? _mm256_and_si256(all, clean_ascii(input)) : _mm256_or_si256(all, input);
     }
@@ -473,14 +474,14 @@ CORVANE_AVX2 bool check256(const std::uint8_t* bytes, std::size_t length) noexce
 // -------------------------------------------------------------- AVX-512
 
 // Ternary-logic functions of the three operands A, B, C.
-constexpr int A_AND_B_AND_C = 0x80;
-constexpr int A_OR_B_AND_C = 0xA8;   // (A | B) & C
-constexpr int A_OR_B_XOR_C = 0xF6;   // A | (B ^ C)
-constexpr int A_OR_B_AND_C2 = 0xF8;  // A | (B & C)
+constexpr int AND_AND = 0x80;   // A & B & C
+constexpr int OR_AND = 0xA8;    // (A | B) & C
+constexpr int OR_XOR = 0xF6;    // A | (B ^ C)
+constexpr int OR_ANDED = 0xF8;  // A | (B & C)
 
 // vpermb looks a byte up by its low six bits. A 16-entry table repeated
 // four times is looked up by a nibble without clearing the bits above it.
-struct table64 {
+struct alignas(64) table64 {
     std::uint8_t entry[64];
 };
 
@@ -490,15 +491,16 @@ constexpr table64 repeated(const std::uint8_t (&table)[16]) noexcept {
     return out;
 }
 
-alignas(64) constexpr table64 byte_1_high_64 = repeated(byte_1_high);
-alignas(64) constexpr table64 byte_1_low_64 = repeated(byte_1_low);
-alignas(64) constexpr table64 byte_2_high_64 = repeated(byte_2_high);
-alignas(64) constexpr table64 control_low_64 = repeated(control_low);
-alignas(64) constexpr table64 control_high_64 = repeated(control_high);
+constexpr table64 byte_1_high_64 = repeated(byte_1_high);
+constexpr table64 byte_1_low_64 = repeated(byte_1_low);
+constexpr table64 byte_2_high_64 = repeated(byte_2_high);
+constexpr table64 control_low_64 = repeated(control_low);
+constexpr table64 control_high_64 = repeated(control_high);
 
 // By the low six bits of a byte: a space for TAB, LF and CR. The other
-// bytes with those low bits are 0x20 or above, or not ASCII.
-alignas(64) constexpr table64 spaced_controls = [] {
+// bytes with those low bits are 0x20 or above, or not ASCII, and stay so
+// with the space's bit set.
+constexpr table64 spaced_controls = [] {
     table64 out{};
     out.entry[0x09] = out.entry[0x0A] = out.entry[0x0D] = 0x20;  // TAB, LF, CR
     return out;
@@ -506,7 +508,7 @@ alignas(64) constexpr table64 spaced_controls = [] {
 
 // Subtracted with saturation, leaves a nonzero byte where the vector ends
 // inside a sequence (as incomplete_end above).
-alignas(64) constexpr table64 open_end_limit = [] {
+constexpr table64 open_end_limit = [] {
     table64 out{};
     for (std::uint8_t& limit : out.entry) limit = 0xFF;
     out.entry[61] = 0xF0 - 1;
@@ -550,52 +552,45 @@ CORVANE_AVX512 __m512i with_pair_errors(__m512i error, __m512i input, __m512i pr
                                         __m512i prev3) noexcept {
     const __m512i special = _mm512_ternarylogic_epi32(
         lookup(byte_1_high_64, _mm512_srli_epi16(prev1, 4)), lookup(byte_1_low_64, prev1),
-        lookup(byte_2_high_64, _mm512_srli_epi16(input, 4)), A_AND_B_AND_C);
+        lookup(byte_2_high_64, _mm512_srli_epi16(input, 4)), AND_AND);
     const __m512i must_continue = _mm512_ternarylogic_epi32(
         _mm512_subs_epu8(prev2, _mm512_set1_epi8(static_cast<char>(0xE0 - 0x80))),
         _mm512_subs_epu8(prev3, _mm512_set1_epi8(static_cast<char>(0xF0 - 0x80))),
-        _mm512_set1_epi8(static_cast<char>(0x80)), A_OR_B_AND_C);
-    return _mm512_ternarylogic_epi32(error, must_continue, special, A_OR_B_XOR_C);
+        _mm512_set1_epi8(static_cast<char>(0x80)), OR_AND);
+    return _mm512_ternarylogic_epi32(error, must_continue, special, OR_XOR);
 }
 
 // `error` with the refused control bytes of `input` added.
 CORVANE_AVX512 __m512i with_controls(__m512i error, __m512i input) noexcept {
     return _mm512_ternarylogic_epi32(error, lookup(control_low_64, input),
                                      lookup(control_high_64, _mm512_srli_epi16(input, 4)),
-                                     A_OR_B_AND_C2);
+                                     OR_ANDED);
 }
 
 CORVANE_AVX512 __m512i incomplete_end(__m512i input) noexcept {
     return _mm512_subs_epu8(input, table512(open_end_limit));
 }
 
-// The least byte, as a signed byte, of `input` with TAB, LF and CR raised
-// to spaces: 0x20 or more when every byte is ASCII and no refused control.
-CORVANE_AVX512 __m512i least_printable(__m512i input) noexcept {
-    return _mm512_max_epu8(input, lookup(spaced_controls, input));
-}
-
-// True when every byte of `input` is ASCII (and no refused control byte,
-// for printable runs).
+// One bit for each byte of `input` that is not ASCII or, for printable
+// runs, is a refused control byte: TAB, LF and CR are raised to 0x20 or
+// above, then every byte must be 0x20..0x7F (0x20 or more, signed).
 template <bool Printable>
-CORVANE_AVX512 bool plain(__m512i input) noexcept {
-    if (Printable) {
-        return _mm512_cmplt_epi8_mask(least_printable(input), _mm512_set1_epi8(0x20)) == 0;
-    }
-    return _mm512_movepi8_mask(input) == 0;
+CORVANE_AVX512 __mmask64 not_plain(__m512i input) noexcept {
+    if (!Printable) return _mm512_movepi8_mask(input);
+    const __m512i raised = _mm512_or_si512(input, lookup(spaced_controls, input));
+    return _mm512_cmplt_epi8_mask(raised, _mm512_set1_epi8(0x20));
 }
 
-// True when the 256 bytes at p are plain, as above.
+// True when the 256 bytes at p are all plain, as above.
 template <bool Printable>
 CORVANE_AVX512 bool ascii_run512(const std::uint8_t* p) noexcept {
-    __m512i all = Printable ? _mm512_set1_epi8(0x7F) : _mm512_setzero_si512();
-    for (int i = 0; i < 4; ++i) {
-        const __m512i input = load512(p + 64 * i);
-        all =
-            Printable ? _mm512_min_epi8(all, least_printable(input)) : _mm512_or_si512(all, input);
+    if (!Printable) {
+        const __m512i all = _mm512_or_si512(_mm512_or_si512(load512(p), load512(p + 64)),
+                                            _mm512_or_si512(load512(p + 128), load512(p + 192)));
+        return not_plain<false>(all) == 0;
     }
-    return Printable ? _mm512_cmplt_epi8_mask(all, _mm512_set1_epi8(0x20)) == 0
-                     : _mm512_movepi8_mask(all) == 0;
+    return (not_plain<true>(load512(p)) | not_plain<true>(load512(p + 64)) |
+            not_plain<true>(load512(p + 128)) | not_plain<true>(load512(p + 192))) == 0;
 }
 
 // `error` with the errors of the run's first vector added: nothing before it.
@@ -623,7 +618,7 @@ CORVANE_AVX512 bool check512(const std::uint8_t* bytes, std::size_t length) noex
     if (length < 16) return check_short<Printable>(bytes, length);
     const __m512i first = load_run(bytes, length);
     if (length <= 64) {
-        if (plain<Printable>(first)) return true;
+        if (not_plain<Printable>(first) == 0) return true;
         return all_zero(_mm512_or_si512(check_first<Printable>(first), incomplete_end(first)));
     }
     __m512i error = check_first<Printable>(first);
