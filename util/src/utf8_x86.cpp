@@ -450,10 +450,12 @@ CORVANE_AVX2 bool check256(const std::uint8_t* bytes, std::size_t length) noexce
         if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) == 0) {
             // ASCII: the check of its first vector refuses a sequence left
             // open before it; then on through ASCII as fast as it can be
-            // tested.
+            // tested, from a vector boundary in memory (stepping back over
+            // bytes just checked), so that no load straddles cache lines.
             error = _mm256_or_si256(error, check_at<Printable>(bytes + at));
             if (Printable) error = _mm256_or_si256(error, controls(b));
             at += 64;
+            at -= reinterpret_cast<std::uintptr_t>(bytes + at) % 32;
             while (length - at >= 256 && ascii_run256<Printable>(bytes + at)) at += 256;
             continue;
         }
@@ -629,10 +631,12 @@ CORVANE_AVX512 bool check512(const std::uint8_t* bytes, std::size_t length) noex
         if (_mm512_movepi8_mask(_mm512_or_si512(a, b)) == 0) {
             // ASCII: the check of its first vector refuses a sequence left
             // open before it; then on through ASCII as fast as it can be
-            // tested.
+            // tested, from a vector boundary in memory (stepping back over
+            // bytes just checked), so that no load straddles cache lines.
             error = check_at<Printable>(error, bytes + at, 64);
             if (Printable) error = with_controls(error, b);
             at += 128;
+            at -= reinterpret_cast<std::uintptr_t>(bytes + at) % 64;
             while (length - at > 256 && ascii_run512<Printable>(bytes + at)) at += 256;
             continue;
         }
