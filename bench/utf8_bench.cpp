@@ -1,9 +1,11 @@
-// Speed of utf8_valid_n and utf8_printable_n against a plain byte walk of the
-// same rules, and against utfcpp and ICU where the build found them.
+// Speed of utf8_valid_n and utf8_printable_n, and of each kernel this CPU
+// can run, against the reference byte walk of the same rules, and against
+// utfcpp, ICU and simdjson (its own choice of kernel, and its AVX2 kernel)
+// where the build found them.
 //
 // Inputs: 1 MiB each of ASCII, Latin text with accents, Greek and Cyrillic,
-// CJK, and emoji-heavy text, generated from a fixed seed; and one 64-byte
-// ASCII nickname. Before anything is timed, every implementation is run on
+// CJK, and emoji-heavy text, generated from a fixed seed; and nicknames of
+// 8 to 64 bytes. Before anything is timed, every implementation is run on
 // every input and on a broken copy of it; the program aborts unless they all
 // agree.
 //
@@ -15,10 +17,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
-#include "utf8_paths.hpp"
+#include "utf8_kernels.hpp"
+#include "utf8_reference.hpp"
 
 #if CORVANE_BENCH_UTFCPP
 #include <utf8.h>
@@ -26,49 +30,22 @@
 #if CORVANE_BENCH_ICU
 #include <unicode/utf8.h>
 #endif
+#if CORVANE_BENCH_SIMDJSON
+#include <simdjson.h>
+#endif
 
 namespace {
 
 // ---------------------------------------------------------------- baselines
 
-// The rules of utf8_valid_n, one byte at a time: the straightforward walk.
+// The straightforward walk, one byte at a time, that the tests and the
+// fuzzers also hold the library to.
 bool walk_valid(const char* bytes, std::size_t length) {
-    const auto* text = reinterpret_cast<const unsigned char*>(bytes);
-    std::size_t owed = 0;
-    for (std::size_t at = 0; at < length; ++at) {
-        const unsigned char byte = text[at];
-        if (owed > 0) {
-            if ((byte & 0xC0) != 0x80) return false;
-            --owed;
-            continue;
-        }
-        if (byte < 0x80) continue;
-        unsigned char low = 0x80, high = 0xBF;
-        if (byte >= 0xC2 && byte <= 0xDF) {
-            owed = 1;
-        } else if (byte >= 0xE0 && byte <= 0xEF) {
-            owed = 2;
-            if (byte == 0xE0) low = 0xA0;
-            if (byte == 0xED) high = 0x9F;
-        } else if (byte >= 0xF0 && byte <= 0xF4) {
-            owed = 3;
-            if (byte == 0xF0) low = 0x90;
-            if (byte == 0xF4) high = 0x8F;
-        } else {
-            return false;
-        }
-        if (length - at - 1 < owed) return false;
-        if (text[at + 1] < low || text[at + 1] > high) return false;
-    }
-    return true;
+    return corvane::reference::utf8_valid(bytes, length);
 }
 
 bool walk_printable(const char* bytes, std::size_t length) {
-    for (std::size_t at = 0; at < length; ++at) {
-        const auto byte = static_cast<unsigned char>(bytes[at]);
-        if (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') return false;
-    }
-    return walk_valid(bytes, length);
+    return corvane::reference::utf8_printable(bytes, length);
 }
 
 #if CORVANE_BENCH_UTFCPP
@@ -91,16 +68,35 @@ bool icu_valid(const char* bytes, std::size_t length) {
 }
 #endif
 
-using validator = bool (*)(const char*, std::size_t);
-
-template <corvane::detail::utf8_path Path>
-bool path_valid(const char* bytes, std::size_t length) {
-    return corvane::detail::utf8_valid_with(Path, bytes, length);
+#if CORVANE_BENCH_SIMDJSON
+bool simdjson_valid(const char* bytes, std::size_t length) {
+    return simdjson::validate_utf8(bytes, length);
 }
 
-template <corvane::detail::utf8_path Path>
-bool path_printable(const char* bytes, std::size_t length) {
-    return corvane::detail::utf8_printable_with(Path, bytes, length);
+// simdjson's AVX2 kernel, called as its own dispatch would call it.
+const simdjson::implementation* simdjson_haswell = nullptr;
+
+bool simdjson_avx2_valid(const char* bytes, std::size_t length) {
+    return simdjson_haswell->validate_utf8(bytes, length);
+}
+#endif
+
+using validator = bool (*)(const char*, std::size_t);
+
+// Each kernel is called through its pointer, as utf8_valid_n calls it.
+using corvane::detail::utf8_kernel;
+corvane::detail::utf8_check kernel_checks[std::size(corvane::detail::utf8_kernels)];
+
+template <utf8_kernel Kernel>
+bool kernel_valid(const char* bytes, std::size_t length) {
+    return kernel_checks[static_cast<int>(Kernel)](reinterpret_cast<const unsigned char*>(bytes),
+                                                   length, false);
+}
+
+template <utf8_kernel Kernel>
+bool kernel_printable(const char* bytes, std::size_t length) {
+    return kernel_checks[static_cast<int>(Kernel)](reinterpret_cast<const unsigned char*>(bytes),
+                                                   length, true);
 }
 
 struct implementation {
@@ -111,24 +107,31 @@ struct implementation {
 };
 
 std::vector<implementation> implementations() {
-    using corvane::detail::utf8_path;
-    using corvane::detail::utf8_path_available;
+    const auto has = [](utf8_kernel kernel) {
+        return kernel_checks[static_cast<int>(kernel)] != nullptr;
+    };
     return {
         {"walk", walk_valid, false, true}, {"utf8_valid_n", corvane::utf8_valid_n, false, true},
-            {"scalar", path_valid<utf8_path::scalar>, false, true},
-            {"ssse3", path_valid<utf8_path::ssse3>, false, utf8_path_available(utf8_path::ssse3)},
-            {"avx2", path_valid<utf8_path::avx2>, false, utf8_path_available(utf8_path::avx2)},
+            {"scalar", kernel_valid<utf8_kernel::scalar>, false, true},
+            {"ssse3", kernel_valid<utf8_kernel::ssse3>, false, has(utf8_kernel::ssse3)},
+            {"avx2", kernel_valid<utf8_kernel::avx2>, false, has(utf8_kernel::avx2)},
+            {"avx512", kernel_valid<utf8_kernel::avx512>, false, has(utf8_kernel::avx512)},
 #if CORVANE_BENCH_UTFCPP
             {"utfcpp", utfcpp_valid, false, true},
 #endif
 #if CORVANE_BENCH_ICU
             {"icu", icu_valid, false, true},
 #endif
+#if CORVANE_BENCH_SIMDJSON
+            {"simdjson", simdjson_valid, false, true},
+            {"simdjson_avx2", simdjson_avx2_valid, false, simdjson_haswell != nullptr},
+#endif
             {"walk_printable", walk_printable, true, true},
             {"utf8_printable_n", corvane::utf8_printable_n, true, true},
-            {"scalar_printable", path_printable<utf8_path::scalar>, true, true},
-            {"avx2_printable", path_printable<utf8_path::avx2>, true,
-             utf8_path_available(utf8_path::avx2)},
+            {"scalar_printable", kernel_printable<utf8_kernel::scalar>, true, true},
+            {"avx2_printable", kernel_printable<utf8_kernel::avx2>, true, has(utf8_kernel::avx2)},
+            {"avx512_printable", kernel_printable<utf8_kernel::avx512>, true,
+             has(utf8_kernel::avx512)},
     };
 }
 
@@ -237,6 +240,9 @@ const std::vector<input>& inputs() {
         {"nickname8", "bob.smit"},
         {"nickname_greek14", "\u03b1\u03bb\u03ad\u03be\u03b1\u03bd\u03b4"},  // 7 letters
         {"nickname_mixed31", "j\u00fcrgen.m\u00fcller-\u6771\u4eac-\U0001F600-42"},
+        {"nickname_mixed64",
+         "j\u00fcrgen.m\u00fcller-\u6771\u4eac-\U0001F600-\u03b1\u03bb\u03ad\u03be-"
+         "\u0436\u0435\u043d\u044f-operator.000042-3"},  // 64 bytes
     };
     return all;
 }
@@ -284,9 +290,17 @@ void run(benchmark::State& state, validator valid, const std::string* text) {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    for (const utf8_kernel kernel : corvane::detail::utf8_kernels) {
+        kernel_checks[static_cast<int>(kernel)] = corvane::detail::utf8_kernel_check(kernel);
+    }
+#if CORVANE_BENCH_SIMDJSON
+    const simdjson::implementation* haswell = simdjson::get_available_implementations()["haswell"];
+    if (haswell != nullptr && haswell->supported_by_runtime_system()) simdjson_haswell = haswell;
+    benchmark::AddCustomContext("simdjson kernel", simdjson::get_active_implementation()->name());
+#endif
     check_agreement();
-    benchmark::AddCustomContext(
-        "utf8_valid_n path", corvane::detail::utf8_path_name(corvane::detail::utf8_chosen_path()));
+    benchmark::AddCustomContext("utf8_valid_n kernel", corvane::detail::utf8_kernel_name(
+                                                           corvane::detail::utf8_chosen_kernel()));
     for (const input& in : inputs()) {
         for (const implementation& impl : implementations()) {
             if (!impl.available) continue;

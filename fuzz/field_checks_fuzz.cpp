@@ -1,19 +1,16 @@
 // The account field checks on arbitrary bytes: each verdict is recomputed
-// from the rules, written out again here, with the independent UTF-8 check.
+// from the rules, written out again here, with the independent UTF-8 reference.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "../tool/checks.hpp"
-#include "oracle_utf8.hpp"
+#include "utf8_reference.hpp"
 
 namespace {
 
-bool is_utf8(const std::string& s) {
-    return corvane::fuzz::oracle_utf8_valid(reinterpret_cast<const std::uint8_t*>(s.data()),
-                                            s.size());
-}
+bool is_utf8(const std::string& s) { return corvane::reference::utf8_valid(s.data(), s.size()); }
 
 const char* expected_nickname_fault(const std::string& s) {
     if (s.size() > 64) return "User name is too long.\n";

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "utf8_reference.hpp"
+
 namespace {
 
 using corvane::char_is_blank;
@@ -14,40 +16,8 @@ using corvane::utf8_printable_n;
 using corvane::utf8_valid;
 using corvane::utf8_valid_n;
 
-// An independent check of one complete sequence, by code point: decode by
-// the bit patterns and refuse overlong forms, surrogates and values above
-// U+10FFFF.
 bool reference_valid(const std::vector<std::uint8_t>& s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const std::uint8_t b = s[i];
-        std::size_t need;
-        std::uint32_t cp;
-        if (b < 0x80) {
-            ++i;
-            continue;
-        } else if ((b & 0xE0) == 0xC0) {
-            need = 1;
-            cp = b & 0x1Fu;
-        } else if ((b & 0xF0) == 0xE0) {
-            need = 2;
-            cp = b & 0x0Fu;
-        } else if ((b & 0xF8) == 0xF0) {
-            need = 3;
-            cp = b & 0x07u;
-        } else {
-            return false;
-        }
-        if (i + need >= s.size()) return false;
-        for (std::size_t k = 1; k <= need; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (s[i + k] & 0x3Fu);
-        }
-        static constexpr std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < least[need] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += need + 1;
-    }
-    return true;
+    return corvane::reference::utf8_valid(s.data(), s.size());
 }
 
 bool valid(const std::vector<std::uint8_t>& s) {

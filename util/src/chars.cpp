@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "utf8_paths.hpp"
+#include "utf8_kernels.hpp"
 
 namespace corvane {
 
@@ -16,82 +16,79 @@ namespace detail {
 
 namespace {
 
-using utf8_kernel = bool (*)(const unsigned char* bytes, std::size_t length,
-                             bool printable) noexcept;
-
-utf8_kernel kernel_of(utf8_path path) noexcept {
+// The kernel's function, whether or not this CPU can run it.
+utf8_check check_of(utf8_kernel kernel) noexcept {
 #if CORVANE_UTF8_X86
-    if (path == utf8_path::avx2) return utf8_check_avx2;
-    if (path == utf8_path::ssse3) return utf8_check_ssse3;
+    switch (kernel) {
+        case utf8_kernel::ssse3:
+            return utf8_check_ssse3;
+        case utf8_kernel::avx2:
+            return utf8_check_avx2;
+        case utf8_kernel::avx512:
+            return utf8_check_avx512;
+        case utf8_kernel::scalar:
+            break;
+    }
 #else
-    (void)path;
+    (void)kernel;
 #endif
     return utf8_check_scalar;
 }
 
-// The chosen kernel, found on the first call. Threads that race there all
+// The kernel of the public functions, chosen on their first call: a run
+// that validates nothing never asks the CPU. Threads that race there all
 // store the same pointer, so relaxed atomic access suffices. The compiler's
 // atomic built-ins stand in for std::atomic here: libstdc++ 12 builds
 // std::atomic::load on a memory-order operator that is not noexcept, and an
 // unoptimised clang build then links the C++ exception runtime into every
 // program that validates UTF-8 -- the tool among them.
-utf8_kernel chosen_kernel = nullptr;
+utf8_check chosen_check = nullptr;
 
-utf8_kernel current_kernel() noexcept {
-    utf8_kernel kernel = __atomic_load_n(&chosen_kernel, __ATOMIC_RELAXED);
-    if (kernel == nullptr) {
-        kernel = kernel_of(utf8_chosen_path());
-        __atomic_store_n(&chosen_kernel, kernel, __ATOMIC_RELAXED);
+utf8_check current_check() noexcept {
+    utf8_check check = __atomic_load_n(&chosen_check, __ATOMIC_RELAXED);
+    if (check == nullptr) {
+        check = check_of(utf8_chosen_kernel());
+        __atomic_store_n(&chosen_check, check, __ATOMIC_RELAXED);
     }
-    return kernel;
+    return check;
 }
 
 }  // namespace
 
-const char* utf8_path_name(utf8_path path) noexcept {
-    switch (path) {
-        case utf8_path::ssse3:
+const char* utf8_kernel_name(utf8_kernel kernel) noexcept {
+    switch (kernel) {
+        case utf8_kernel::ssse3:
             return "ssse3";
-        case utf8_path::avx2:
+        case utf8_kernel::avx2:
             return "avx2";
-        case utf8_path::scalar:
+        case utf8_kernel::avx512:
+            return "avx512";
+        case utf8_kernel::scalar:
             break;
     }
     return "scalar";
 }
 
-bool utf8_path_available(utf8_path path) noexcept {
-    switch (path) {
-        case utf8_path::scalar:
-            return true;
+utf8_check utf8_kernel_check(utf8_kernel kernel) noexcept {
 #if CORVANE_UTF8_X86
-        case utf8_path::ssse3:
-            return cpu_has_ssse3();
-        case utf8_path::avx2:
-            return cpu_has_avx2();
+    const cpu_features cpu = detect_cpu_features();
+    const bool runs =
+        kernel == utf8_kernel::scalar || (kernel == utf8_kernel::ssse3 && cpu.ssse3) ||
+        (kernel == utf8_kernel::avx2 && cpu.avx2) || (kernel == utf8_kernel::avx512 && cpu.avx512);
 #else
-        case utf8_path::ssse3:
-        case utf8_path::avx2:
-            return false;
+    const bool runs = kernel == utf8_kernel::scalar;
 #endif
-    }
-    return false;
+    return runs ? check_of(kernel) : nullptr;
 }
 
-utf8_path utf8_chosen_path() noexcept {
-    if (utf8_path_available(utf8_path::avx2)) return utf8_path::avx2;
-    if (utf8_path_available(utf8_path::ssse3)) return utf8_path::ssse3;
-    return utf8_path::scalar;
-}
-
-bool utf8_valid_with(utf8_path path, const char* bytes, std::size_t length) noexcept {
-    if (!utf8_path_available(path)) path = utf8_path::scalar;
-    return kernel_of(path)(reinterpret_cast<const unsigned char*>(bytes), length, false);
-}
-
-bool utf8_printable_with(utf8_path path, const char* bytes, std::size_t length) noexcept {
-    if (!utf8_path_available(path)) path = utf8_path::scalar;
-    return kernel_of(path)(reinterpret_cast<const unsigned char*>(bytes), length, true);
+utf8_kernel utf8_chosen_kernel() noexcept {
+#if CORVANE_UTF8_X86
+    const cpu_features cpu = detect_cpu_features();
+    if (cpu.avx512) return utf8_kernel::avx512;
+    if (cpu.avx2) return utf8_kernel::avx2;
+    if (cpu.ssse3) return utf8_kernel::ssse3;
+#endif
+    return utf8_kernel::scalar;
 }
 
 }  // namespace detail
@@ -99,13 +96,13 @@ bool utf8_printable_with(utf8_path path, const char* bytes, std::size_t length) 
 // The rules are those of the scalar walk in utf8_scalar.cpp; the vector
 // kernels give the same result for every input.
 bool utf8_valid_n(const char* bytes, std::size_t length) noexcept {
-    return detail::current_kernel()(reinterpret_cast<const unsigned char*>(bytes), length, false);
+    return detail::current_check()(reinterpret_cast<const unsigned char*>(bytes), length, false);
 }
 
 // Refuses control bytes other than TAB, LF and CR, and requires well-formed
 // UTF-8 -- in one pass, with the result of the two in turn.
 bool utf8_printable_n(const char* bytes, std::size_t length) noexcept {
-    return detail::current_kernel()(reinterpret_cast<const unsigned char*>(bytes), length, true);
+    return detail::current_check()(reinterpret_cast<const unsigned char*>(bytes), length, true);
 }
 
 }  // namespace corvane

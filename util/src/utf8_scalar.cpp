@@ -1,10 +1,10 @@
-// The portable UTF-8 walk: the reference every other path is held to, and
-// the path on CPUs without a vector kernel.
+// The portable UTF-8 walk: the reference every other kernel is held to, and
+// the kernel on CPUs without a vector one.
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
-#include "utf8_paths.hpp"
+#include "utf8_kernels.hpp"
 
 namespace corvane::detail {
 

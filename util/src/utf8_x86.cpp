@@ -1,7 +1,7 @@
-// Vector kernels of the UTF-8 validator for x86-64: SSSE3 (16 bytes a step)
-// and AVX2 (32 bytes a step). Each function carries its instruction set as a
+// Vector kernels of the UTF-8 validator for x86-64: SSSE3 (16 bytes a step),
+// AVX2 (32) and AVX-512 (64). Each function carries its instruction set as a
 // target attribute, so the file builds for the baseline CPU and the kernels
-// run only where chars.cpp has seen the CPU support them.
+// run only where cpu_x86.cpp has seen the CPU and the OS support them.
 //
 // The method classifies every byte together with the byte before it through
 // three 16-entry table lookups (on the high nibble of the byte before, its
@@ -12,37 +12,26 @@
 // the bytes two and three places back. After Keiser and Lemire, "Validating
 // UTF-8 in less than one instruction per byte" (2021).
 //
-// Loads never leave the run: whole vectors are read while they fit, then the
-// run's last 16 bytes as one window; a run under 16 bytes is read in two
-// pieces that fit it.
+// Loads never leave the run. In the AVX2 and AVX-512 main loops the bytes
+// one, two and three places back are loaded from memory (the run holds
+// them) rather than shifted into place, which leaves the shuffle unit to the
+// lookups. SSSE3 and AVX2 read whole vectors while they fit, then the run's
+// last bytes as one window; AVX-512 reads its last part under a mask. Runs
+// under 16 bytes are checked from two words read from them (check_short).
 #include <cstdint>
 #include <cstring>
 
-#include "utf8_paths.hpp"
+#include "utf8_kernels.hpp"
 
 #if CORVANE_UTF8_X86
 
 #include <immintrin.h>
 
-#if defined(__GLIBC__) && __has_include(<sys/platform/x86.h>)
-#if defined(__clang__)
-// The header spells C's boolean type, which clang's C++ does not know.
-#define _Bool bool  // NOLINT(bugprone-reserved-identifier): the header needs it
-#include <sys/platform/x86.h>
-#undef _Bool
-#else
-#include <sys/platform/x86.h>
-#endif
-#define CORVANE_GLIBC_CPU_FEATURES 1
-#else
-#include <cpuid.h>
-#define CORVANE_GLIBC_CPU_FEATURES 0
-#endif
-
 // Every helper is inlined into the kernel entry points, which carry the
-// same target (declared in utf8_paths.hpp).
+// same target (declared in utf8_kernels.hpp).
 #define CORVANE_SSSE3 CORVANE_TARGET_SSSE3 __attribute__((always_inline)) inline
 #define CORVANE_AVX2 CORVANE_TARGET_AVX2 __attribute__((always_inline)) inline
+#define CORVANE_AVX512 CORVANE_TARGET_AVX512 __attribute__((always_inline)) inline
 
 namespace corvane::detail {
 
@@ -299,8 +288,8 @@ CORVANE_SSSE3 bool check128(const std::uint8_t* bytes, std::size_t length) noexc
         const __m128i c = _mm_loadu_si128(p + 2);
         const __m128i d = _mm_loadu_si128(p + 3);
         if (Printable) {
-            s.error = _mm_or_si128(_mm_or_si128(controls(a), controls(b)),
-                                   _mm_or_si128(controls(c), controls(d)));
+            s.error = _mm_or_si128(s.error, _mm_or_si128(_mm_or_si128(controls(a), controls(b)),
+                                                         _mm_or_si128(controls(c), controls(d))));
         }
         if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) == 0) {
             // ASCII: an open sequence before it is refused; then skip on
@@ -347,20 +336,27 @@ CORVANE_AVX2 __m256i previous(__m256i input, __m256i prev_input) noexcept {
     return _mm256_alignr_epi8(input, _mm256_permute2x128_si256(prev_input, input, 0x21), 16 - N);
 }
 
-CORVANE_AVX2 __m256i check_pairs(__m256i input, __m256i prev_input) noexcept {
-    const __m256i prev1 = previous<1>(input, prev_input);
+// The errors of `input`, given the bytes one, two and three places before
+// each of its bytes.
+CORVANE_AVX2 __m256i check_pairs(__m256i input, __m256i prev1, __m256i prev2,
+                                 __m256i prev3) noexcept {
     const __m256i low = _mm256_set1_epi8(0x0F);
     const __m256i special = _mm256_and_si256(
         _mm256_and_si256(_mm256_shuffle_epi8(table256(byte_1_high), high_nibbles(prev1)),
                          _mm256_shuffle_epi8(table256(byte_1_low), _mm256_and_si256(prev1, low))),
         _mm256_shuffle_epi8(table256(byte_2_high), high_nibbles(input)));
-    const __m256i third = _mm256_subs_epu8(previous<2>(input, prev_input),
-                                           _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80)));
-    const __m256i fourth = _mm256_subs_epu8(previous<3>(input, prev_input),
-                                            _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)));
+    const __m256i third = _mm256_subs_epu8(prev2, _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80)));
+    const __m256i fourth =
+        _mm256_subs_epu8(prev3, _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)));
     const __m256i must_continue =
         _mm256_and_si256(_mm256_or_si256(third, fourth), _mm256_set1_epi8(static_cast<char>(0x80)));
     return _mm256_xor_si256(must_continue, special);
+}
+
+// The same with the vector before in a register.
+CORVANE_AVX2 __m256i check_pairs(__m256i input, __m256i prev_input) noexcept {
+    return check_pairs(input, previous<1>(input, prev_input), previous<2>(input, prev_input),
+                       previous<3>(input, prev_input));
 }
 
 CORVANE_AVX2 __m256i incomplete_end(__m256i input) noexcept {
@@ -379,6 +375,10 @@ CORVANE_AVX2 __m256i controls(__m256i input) noexcept {
 
 CORVANE_AVX2 bool all_zero(__m256i v) noexcept { return _mm256_testz_si256(v, v) != 0; }
 
+CORVANE_AVX2 __m256i load256(const std::uint8_t* p) noexcept {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
 template <bool Printable>
 CORVANE_AVX2 void step256(state256& s, __m256i input) noexcept {
     if (Printable) s.error = _mm256_or_si256(s.error, controls(input));
@@ -390,6 +390,15 @@ CORVANE_AVX2 void step256(state256& s, __m256i input) noexcept {
         s.prev_incomplete = incomplete_end(input);
     }
     s.prev = input;
+}
+
+// The errors of the 32 bytes at p, which lies three or more bytes into the
+// run: the bytes before each are read from memory.
+template <bool Printable>
+CORVANE_AVX2 __m256i check_at(const std::uint8_t* p) noexcept {
+    const __m256i input = load256(p);
+    const __m256i errors = check_pairs(input, load256(p - 1), load256(p - 2), load256(p - 3));
+    return Printable ? _mm256_or_si256(errors, controls(input)) : errors;
 }
 
 CORVANE_AVX2 __m256i clean_ascii(__m256i input) noexcept {
@@ -404,97 +413,249 @@ CORVANE_AVX2 __m256i clean_ascii(__m256i input) noexcept {
 // bytes, for printable runs).
 template <bool Printable>
 CORVANE_AVX2 bool ascii_run256(const std::uint8_t* p) noexcept {
-    const auto* v = reinterpret_cast<const __m256i*>(p);
     __m256i all = Printable ? _mm256_set1_epi8(-1) : _mm256_setzero_si256();
-    for (int i = 0; i < 8; ++i) {
-        const __m256i input = _mm256_loadu_si256(v + i);
+    for (std::size_t i = 0; i < 8; ++i) {
+        const __m256i input = load256(p + 32 * i);
         all = Printable ? _mm256_and_si256(all, clean_ascii(input)) : _mm256_or_si256(all, input);
     }
     return _mm256_movemask_epi8(all) == (Printable ? -1 : 0);
 }
 
+// A run of 16 to 66 bytes: 32-byte vectors with the one before in a
+// register, then the last 0 to 31 bytes in 16-byte steps; what carries over
+// from the vector before is all in its upper half.
 template <bool Printable>
-CORVANE_AVX2 bool check256(const std::uint8_t* bytes, std::size_t length) noexcept {
-    if (length < 16) return check_short<Printable>(bytes, length);
+CORVANE_AVX2 bool check_small256(const std::uint8_t* bytes, std::size_t length) noexcept {
     state256 s{_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
     std::size_t at = 0;
-    while (length - at >= 64) {
-        const auto* p = reinterpret_cast<const __m256i*>(bytes + at);
-        const __m256i a = _mm256_loadu_si256(p);
-        const __m256i b = _mm256_loadu_si256(p + 1);
-        if (Printable) s.error = _mm256_or_si256(controls(a), controls(b));
-        if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) == 0) {
-            if (!all_zero(_mm256_or_si256(s.error, s.prev_incomplete))) return false;
-            at += 64;
-            while (length - at >= 256 && ascii_run256<Printable>(bytes + at)) at += 256;
-            s.prev = _mm256_setzero_si256();
-            s.prev_incomplete = _mm256_setzero_si256();
-            continue;
-        }
-        s.error =
-            _mm256_or_si256(s.error, _mm256_or_si256(check_pairs(a, s.prev), check_pairs(b, a)));
-        if (!all_zero(s.error)) return false;
-        s.prev_incomplete = incomplete_end(b);
-        s.prev = b;
-        at += 64;
-    }
-    for (; length - at >= 32; at += 32) {
-        step256<Printable>(s, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + at)));
-    }
+    for (; length - at >= 32; at += 32) step256<Printable>(s, load256(bytes + at));
     if (!all_zero(s.error)) return false;
-    // The last 0 to 31 bytes in 16-byte steps; what carries over from the
-    // vector before is all in its upper half.
     state128 rest{_mm256_extracti128_si256(s.prev, 1),
                   _mm256_extracti128_si256(s.prev_incomplete, 1), _mm_setzero_si128()};
     return finish128<Printable>(rest, bytes, length, at);
 }
 
-// ------------------------------------------------------- CPU features
-
-enum : unsigned { KNOWN = 1, HAS_SSSE3 = 2, HAS_AVX2 = 4 };
-
-unsigned detect_features() noexcept {
-#if CORVANE_GLIBC_CPU_FEATURES
-    // The C library examined the CPU when the process started; asking it
-    // runs no cpuid instruction (under a hypervisor each one traps, and can
-    // take microseconds).
-    return KNOWN | (CPU_FEATURE_ACTIVE(SSSE3) ? HAS_SSSE3 : 0u) |
-           (CPU_FEATURE_ACTIVE(AVX2) ? HAS_AVX2 : 0u);
-#else
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (__get_cpuid(1, &a, &b, &c, &d) == 0) return KNOWN;
-    unsigned features = KNOWN | ((c & bit_SSSE3) != 0 ? HAS_SSSE3 : 0u);
-    // AVX2 needs the OS to save the 256-bit registers: XCR0 bits 1 and 2.
-    if ((c & bit_OSXSAVE) != 0 && (c & bit_AVX) != 0) {
-        unsigned xcr0 = 0, xcr0_high = 0;
-        __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
-        if ((xcr0 & 6) == 6 && __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 &&
-            (b & bit_AVX2) != 0) {
-            features |= HAS_AVX2;
+template <bool Printable>
+CORVANE_AVX2 bool check256(const std::uint8_t* bytes, std::size_t length) noexcept {
+    if (length < 16) return check_short<Printable>(bytes, length);
+    if (length < 67) return check_small256<Printable>(bytes, length);
+    // The first 32 bytes, with nothing before them; then 64 bytes a step.
+    const __m256i first = load256(bytes);
+    __m256i error = check_pairs(first, _mm256_setzero_si256());
+    if (Printable) error = _mm256_or_si256(error, controls(first));
+    std::size_t at = 32;
+    while (length - at >= 64) {
+        const __m256i a = load256(bytes + at);
+        const __m256i b = load256(bytes + at + 32);
+        if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) == 0) {
+            // ASCII: the check of its first vector refuses a sequence left
+            // open before it; then on through ASCII as fast as it can be
+            // tested, from a vector boundary in memory (stepping back over
+            // bytes just checked), so that no load straddles cache lines.
+            error = _mm256_or_si256(error, check_at<Printable>(bytes + at));
+            if (Printable) error = _mm256_or_si256(error, controls(b));
+            at += 64;
+            at -= reinterpret_cast<std::uintptr_t>(bytes + at) % 32;
+            while (length - at >= 256 && ascii_run256<Printable>(bytes + at)) at += 256;
+            continue;
         }
+        error = _mm256_or_si256(error, _mm256_or_si256(check_at<Printable>(bytes + at),
+                                                       check_at<Printable>(bytes + at + 32)));
+        if (!all_zero(error)) return false;
+        at += 64;
     }
-    return features;
-#endif
+    // The last 0 to 63 bytes as the run's last one or two vectors, which may
+    // overlap bytes already checked: checked again with the same bytes
+    // before them, they give the same result.
+    if (length - at > 32) error = _mm256_or_si256(error, check_at<Printable>(bytes + length - 64));
+    if (length > at) error = _mm256_or_si256(error, check_at<Printable>(bytes + length - 32));
+    error = _mm256_or_si256(error, incomplete_end(load256(bytes + length - 32)));
+    return all_zero(error);
 }
 
-// Found on first use, not at start-up: a run that validates nothing long
-// never asks. Racing threads store the same value.
-unsigned cpu_features = 0;
+// -------------------------------------------------------------- AVX-512
 
-unsigned features() noexcept {
-    unsigned known = __atomic_load_n(&cpu_features, __ATOMIC_RELAXED);
-    if (known == 0) {
-        known = detect_features();
-        __atomic_store_n(&cpu_features, known, __ATOMIC_RELAXED);
+// Ternary-logic functions of the three operands A, B, C.
+constexpr int AND_AND = 0x80;   // A & B & C
+constexpr int OR_AND = 0xA8;    // (A | B) & C
+constexpr int OR_XOR = 0xF6;    // A | (B ^ C)
+constexpr int OR_ANDED = 0xF8;  // A | (B & C)
+
+// vpermb looks a byte up by its low six bits. A 16-entry table repeated
+// four times is looked up by a nibble without clearing the bits above it.
+struct alignas(64) table64 {
+    std::uint8_t entry[64];
+};
+
+constexpr table64 repeated(const std::uint8_t (&table)[16]) noexcept {
+    table64 out{};
+    for (std::size_t i = 0; i < 64; ++i) out.entry[i] = table[i % 16];
+    return out;
+}
+
+constexpr table64 byte_1_high_64 = repeated(byte_1_high);
+constexpr table64 byte_1_low_64 = repeated(byte_1_low);
+constexpr table64 byte_2_high_64 = repeated(byte_2_high);
+constexpr table64 control_low_64 = repeated(control_low);
+constexpr table64 control_high_64 = repeated(control_high);
+
+// By the low six bits of a byte: a space for TAB, LF and CR. The other
+// bytes with those low bits are 0x20 or above, or not ASCII, and stay so
+// with the space's bit set.
+constexpr table64 spaced_controls = [] {
+    table64 out{};
+    out.entry[0x09] = out.entry[0x0A] = out.entry[0x0D] = 0x20;  // TAB, LF, CR
+    return out;
+}();
+
+// Subtracted with saturation, leaves a nonzero byte where the vector ends
+// inside a sequence (as incomplete_end above).
+constexpr table64 open_end_limit = [] {
+    table64 out{};
+    for (std::uint8_t& limit : out.entry) limit = 0xFF;
+    out.entry[61] = 0xF0 - 1;
+    out.entry[62] = 0xE0 - 1;
+    out.entry[63] = 0xC0 - 1;
+    return out;
+}();
+
+CORVANE_AVX512 __m512i table512(const table64& table) noexcept {
+    return _mm512_load_si512(table.entry);
+}
+
+CORVANE_AVX512 __m512i load512(const std::uint8_t* p) noexcept { return _mm512_loadu_si512(p); }
+
+// The entries of `table` for the low six bits of each byte of `index`.
+// (Masked with every lane on: the same instruction, but GCC 12 warns of the
+// placeholder vector that its unmasked form passes; so for alignr below.)
+CORVANE_AVX512 __m512i lookup(const table64& table, __m512i index) noexcept {
+    return _mm512_maskz_permutexvar_epi8(~__mmask64{0}, index, table512(table));
+}
+
+// The n bytes at p (all 64 when n >= 64), spaces after them: ASCII, so a
+// sequence they leave open is refused, and not a control byte. The lanes
+// past them are not read (a masked load does not touch memory there).
+CORVANE_AVX512 __m512i load_run(const std::uint8_t* p, std::size_t n) noexcept {
+    const __mmask64 lanes = n >= 64 ? ~__mmask64{0} : (__mmask64{1} << n) - 1;
+    return _mm512_mask_loadu_epi8(_mm512_set1_epi8(0x20), lanes, p);
+}
+
+CORVANE_AVX512 bool all_zero(__m512i v) noexcept { return _mm512_test_epi64_mask(v, v) == 0; }
+
+// The input moved N bytes later, with the last N bytes of `before` in front.
+template <int N>
+CORVANE_AVX512 __m512i previous(__m512i input, __m512i before) noexcept {
+    return _mm512_alignr_epi8(input, _mm512_maskz_alignr_epi64(0xFF, input, before, 6), 16 - N);
+}
+
+// `error` with the errors of `input` added, given the bytes one, two and
+// three places before each of its bytes.
+CORVANE_AVX512 __m512i with_pair_errors(__m512i error, __m512i input, __m512i prev1, __m512i prev2,
+                                        __m512i prev3) noexcept {
+    const __m512i special = _mm512_ternarylogic_epi32(
+        lookup(byte_1_high_64, _mm512_srli_epi16(prev1, 4)), lookup(byte_1_low_64, prev1),
+        lookup(byte_2_high_64, _mm512_srli_epi16(input, 4)), AND_AND);
+    const __m512i must_continue = _mm512_ternarylogic_epi32(
+        _mm512_subs_epu8(prev2, _mm512_set1_epi8(static_cast<char>(0xE0 - 0x80))),
+        _mm512_subs_epu8(prev3, _mm512_set1_epi8(static_cast<char>(0xF0 - 0x80))),
+        _mm512_set1_epi8(static_cast<char>(0x80)), OR_AND);
+    return _mm512_ternarylogic_epi32(error, must_continue, special, OR_XOR);
+}
+
+// `error` with the refused control bytes of `input` added.
+CORVANE_AVX512 __m512i with_controls(__m512i error, __m512i input) noexcept {
+    return _mm512_ternarylogic_epi32(error, lookup(control_low_64, input),
+                                     lookup(control_high_64, _mm512_srli_epi16(input, 4)),
+                                     OR_ANDED);
+}
+
+CORVANE_AVX512 __m512i incomplete_end(__m512i input) noexcept {
+    return _mm512_subs_epu8(input, table512(open_end_limit));
+}
+
+// One bit for each byte of `input` that is not ASCII or, for printable
+// runs, is a refused control byte: TAB, LF and CR are raised to 0x20 or
+// above, then every byte must be 0x20..0x7F (0x20 or more, signed).
+template <bool Printable>
+CORVANE_AVX512 __mmask64 not_plain(__m512i input) noexcept {
+    if (!Printable) return _mm512_movepi8_mask(input);
+    const __m512i raised = _mm512_or_si512(input, lookup(spaced_controls, input));
+    return _mm512_cmplt_epi8_mask(raised, _mm512_set1_epi8(0x20));
+}
+
+// True when the 256 bytes at p are all plain, as above.
+template <bool Printable>
+CORVANE_AVX512 bool ascii_run512(const std::uint8_t* p) noexcept {
+    if (!Printable) {
+        const __m512i all = _mm512_or_si512(_mm512_or_si512(load512(p), load512(p + 64)),
+                                            _mm512_or_si512(load512(p + 128), load512(p + 192)));
+        return not_plain<false>(all) == 0;
     }
-    return known;
+    return (not_plain<true>(load512(p)) | not_plain<true>(load512(p + 64)) |
+            not_plain<true>(load512(p + 128)) | not_plain<true>(load512(p + 192))) == 0;
+}
+
+// `error` with the errors of the run's first vector added: nothing before it.
+template <bool Printable>
+CORVANE_AVX512 __m512i check_first(__m512i input) noexcept {
+    const __m512i none = _mm512_setzero_si512();
+    const __m512i error = with_pair_errors(none, input, previous<1>(input, none),
+                                           previous<2>(input, none), previous<3>(input, none));
+    return Printable ? with_controls(error, input) : error;
+}
+
+// `error` with the errors of the n bytes at p added (all 64 when n >= 64),
+// p three or more bytes into the run: the bytes before each are read from
+// memory, under the same mask moved back.
+template <bool Printable>
+CORVANE_AVX512 __m512i check_at(__m512i error, const std::uint8_t* p, std::size_t n) noexcept {
+    const __m512i input = load_run(p, n);
+    error = with_pair_errors(error, input, load_run(p - 1, n + 1), load_run(p - 2, n + 2),
+                             load_run(p - 3, n + 3));
+    return Printable ? with_controls(error, input) : error;
+}
+
+template <bool Printable>
+CORVANE_AVX512 bool check512(const std::uint8_t* bytes, std::size_t length) noexcept {
+    if (length < 16) return check_short<Printable>(bytes, length);
+    const __m512i first = load_run(bytes, length);
+    if (length <= 64) {
+        if (not_plain<Printable>(first) == 0) return true;
+        return all_zero(_mm512_or_si512(check_first<Printable>(first), incomplete_end(first)));
+    }
+    __m512i error = check_first<Printable>(first);
+    std::size_t at = 64;
+    while (length - at > 128) {
+        const __m512i a = load512(bytes + at);
+        const __m512i b = load512(bytes + at + 64);
+        if (_mm512_movepi8_mask(_mm512_or_si512(a, b)) == 0) {
+            // ASCII: the check of its first vector refuses a sequence left
+            // open before it; then on through ASCII as fast as it can be
+            // tested, from a vector boundary in memory (stepping back over
+            // bytes just checked), so that no load straddles cache lines.
+            error = check_at<Printable>(error, bytes + at, 64);
+            if (Printable) error = with_controls(error, b);
+            at += 128;
+            at -= reinterpret_cast<std::uintptr_t>(bytes + at) % 64;
+            while (length - at > 256 && ascii_run512<Printable>(bytes + at)) at += 256;
+            continue;
+        }
+        error =
+            check_at<Printable>(check_at<Printable>(error, bytes + at, 64), bytes + at + 64, 64);
+        if (!all_zero(error)) return false;
+        at += 128;
+    }
+    if (length - at > 64) {
+        error = check_at<Printable>(error, bytes + at, 64);
+        at += 64;
+    }
+    // The last 1 to 64 bytes, spaces after them.
+    const __m512i last = load_run(bytes + at, length - at);
+    error = check_at<Printable>(error, bytes + at, length - at);
+    return all_zero(_mm512_or_si512(error, incomplete_end(last)));
 }
 
 }  // namespace
-
-bool cpu_has_ssse3() noexcept { return (features() & HAS_SSSE3) != 0; }
-
-bool cpu_has_avx2() noexcept { return (features() & HAS_AVX2) != 0; }
 
 CORVANE_TARGET_SSSE3 bool utf8_check_ssse3(const unsigned char* bytes, std::size_t length,
                                            bool printable) noexcept {
@@ -504,6 +665,11 @@ CORVANE_TARGET_SSSE3 bool utf8_check_ssse3(const unsigned char* bytes, std::size
 CORVANE_TARGET_AVX2 bool utf8_check_avx2(const unsigned char* bytes, std::size_t length,
                                          bool printable) noexcept {
     return printable ? check256<true>(bytes, length) : check256<false>(bytes, length);
+}
+
+CORVANE_TARGET_AVX512 bool utf8_check_avx512(const unsigned char* bytes, std::size_t length,
+                                             bool printable) noexcept {
+    return printable ? check512<true>(bytes, length) : check512<false>(bytes, length);
 }
 
 }  // namespace corvane::detail

@@ -1,6 +1,6 @@
-// Every vector path of the UTF-8 validator against the scalar walk, on
-// inputs chosen to reach each part of a vector kernel: every length up to
-// 300 bytes (several 16-, 32- and 64-byte blocks and every size of tail),
+// Every kernel of the UTF-8 validator against the reference walk, on inputs
+// chosen to reach each part of a vector kernel: every length up to 300 bytes
+// (several 16-, 32-, 64- and 128-byte blocks and every size of tail),
 // every alignment, an error at every position, multi-byte characters
 // straddling every block boundary, and runs that end where the memory ends.
 #include <sys/mman.h>
@@ -15,16 +15,17 @@
 #include <string>
 #include <vector>
 
-#include "utf8_paths.hpp"
+#include "utf8_kernels.hpp"
+#include "utf8_reference.hpp"
 
 namespace corvane::detail {
-// Test names and failure messages show a path by its name.
-void PrintTo(utf8_path path, std::ostream* os) { *os << utf8_path_name(path); }
+// Test names and failure messages show a kernel by its name.
+void PrintTo(utf8_kernel kernel, std::ostream* os) { *os << utf8_kernel_name(kernel); }
 }  // namespace corvane::detail
 
 namespace {
 
-using corvane::detail::utf8_path;
+using corvane::detail::utf8_kernel;
 using bytes = std::vector<std::uint8_t>;
 
 constexpr std::size_t LONGEST = 300;
@@ -74,27 +75,26 @@ std::string hex(const std::uint8_t* p, std::size_t n) {
     return out;
 }
 
-class Utf8PathTest : public testing::TestWithParam<utf8_path> {
+class Utf8KernelTest : public testing::TestWithParam<utf8_kernel> {
 protected:
     void SetUp() override {
-        if (!corvane::detail::utf8_path_available(GetParam())) {
+        check_ = corvane::detail::utf8_kernel_check(GetParam());
+        if (check_ == nullptr) {
             GTEST_SKIP() << "this CPU cannot run the "
-                         << corvane::detail::utf8_path_name(GetParam()) << " path";
+                         << corvane::detail::utf8_kernel_name(GetParam()) << " kernel";
         }
     }
 
-    // Both functions on the path under test give the scalar walk's result.
+    // Both checks of the kernel under test give the reference's result.
     testing::AssertionResult same(const std::uint8_t* p, std::size_t n) const {
-        using namespace corvane::detail;
         const auto* text = reinterpret_cast<const char*>(p);
-        const bool valid = utf8_valid_with(utf8_path::scalar, text, n);
-        const bool printable = utf8_printable_with(utf8_path::scalar, text, n);
-        if (utf8_valid_with(GetParam(), text, n) != valid ||
-            utf8_printable_with(GetParam(), text, n) != printable) {
+        const bool valid = corvane::reference::utf8_valid(text, n);
+        const bool printable = corvane::reference::utf8_printable(text, n);
+        if (check_(p, n, false) != valid || check_(p, n, true) != printable) {
             return testing::AssertionFailure()
-                   << "scalar says valid=" << valid << " printable=" << printable << " for the "
-                   << n << " bytes at offset " << (reinterpret_cast<std::uintptr_t>(p) % 64) << ": "
-                   << hex(p, n);
+                   << "the reference says valid=" << valid << " printable=" << printable
+                   << " for the " << n << " bytes at offset "
+                   << (reinterpret_cast<std::uintptr_t>(p) % 64) << ": " << hex(p, n);
         }
         return testing::AssertionSuccess();
     }
@@ -105,10 +105,11 @@ protected:
         return same(buffer + offset, text.size());
     }
 
+    corvane::detail::utf8_check check_ = nullptr;
     alignas(64) std::uint8_t buffer[64 + LONGEST + 8]{};
 };
 
-TEST_P(Utf8PathTest, EveryLengthAndAlignment) {
+TEST_P(Utf8KernelTest, EveryLengthAndAlignment) {
     std::mt19937_64 rng(1);
     const std::vector<bytes> ascii(valid_pieces.begin(), valid_pieces.begin() + 1);
     const std::vector<bytes> multibyte(valid_pieces.begin() + 8, valid_pieces.end());
@@ -124,7 +125,7 @@ TEST_P(Utf8PathTest, EveryLengthAndAlignment) {
     }
 }
 
-TEST_P(Utf8PathTest, ARefusedSequenceAtEveryPosition) {
+TEST_P(Utf8KernelTest, ARefusedSequenceAtEveryPosition) {
     std::mt19937_64 rng(2);
     const std::vector<bytes> ascii(valid_pieces.begin(), valid_pieces.begin() + 1);
     for (std::size_t length = 1; length <= LONGEST; ++length) {
@@ -148,7 +149,7 @@ TEST_P(Utf8PathTest, ARefusedSequenceAtEveryPosition) {
     }
 }
 
-TEST_P(Utf8PathTest, EveryByteValueAtEveryPosition) {
+TEST_P(Utf8KernelTest, EveryByteValueAtEveryPosition) {
     // In ASCII text, so that the byte alone decides: control bytes, stray
     // continuation bytes, leads left open, bytes that never occur.
     for (std::size_t length : {1u, 2u, 3u, 15u, 16u, 17u, 31u, 32u, 33u, 47u, 63u, 64u, 65u, 66u,
@@ -163,7 +164,7 @@ TEST_P(Utf8PathTest, EveryByteValueAtEveryPosition) {
     }
 }
 
-TEST_P(Utf8PathTest, LongAsciiStretchesThenAnything) {
+TEST_P(Utf8KernelTest, LongAsciiStretchesThenAnything) {
     // Runs long enough for the kernels' fast way through ASCII (128 and 256
     // bytes a test, after a first 64), broken or continued at every position.
     std::vector<bytes> pieces = refused_pieces;
@@ -185,7 +186,7 @@ TEST_P(Utf8PathTest, LongAsciiStretchesThenAnything) {
     }
 }
 
-TEST_P(Utf8PathTest, MultiByteCharactersStraddlingEveryBoundary) {
+TEST_P(Utf8KernelTest, MultiByteCharactersStraddlingEveryBoundary) {
     for (std::size_t length = 1; length <= LONGEST; ++length) {
         for (std::size_t at = 0; at < length; ++at) {
             for (std::size_t piece = 8; piece < valid_pieces.size(); ++piece) {
@@ -201,7 +202,7 @@ TEST_P(Utf8PathTest, MultiByteCharactersStraddlingEveryBoundary) {
     }
 }
 
-TEST_P(Utf8PathTest, RandomMutations) {
+TEST_P(Utf8KernelTest, RandomMutations) {
     std::mt19937_64 rng(3);
     for (int round = 0; round < 20000; ++round) {
         const std::size_t length = rng() % (LONGEST + 1);
@@ -215,7 +216,7 @@ TEST_P(Utf8PathTest, RandomMutations) {
     }
 }
 
-TEST_P(Utf8PathTest, RunsEndingWhereTheMemoryEnds) {
+TEST_P(Utf8KernelTest, RunsEndingWhereTheMemoryEnds) {
     // The run is put right before an inaccessible page, or right after one:
     // a read past either end of the run stops the test with a fault.
     const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
@@ -244,52 +245,33 @@ TEST_P(Utf8PathTest, RunsEndingWhereTheMemoryEnds) {
     munmap(area, 3 * page);
 }
 
-INSTANTIATE_TEST_SUITE_P(VectorPaths, Utf8PathTest,
-                         testing::Values(utf8_path::ssse3, utf8_path::avx2),
-                         [](const testing::TestParamInfo<utf8_path>& param) {
-                             return std::string(corvane::detail::utf8_path_name(param.param));
-                         });
-
-TEST(Utf8Scalar, PrintableIsTheControlPassThenTheUtf8Pass) {
-    // The walk tests both in one pass; the result must be that of the two
-    // passes in turn, which the vector paths are then held to.
-    using namespace corvane::detail;
-    const auto two_passes = [](const bytes& text) {
-        for (const std::uint8_t byte : text) {
-            if (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') return false;
-        }
-        return utf8_valid_with(utf8_path::scalar, reinterpret_cast<const char*>(text.data()),
-                               text.size());
-    };
-    const auto one_pass = [](const bytes& text) {
-        return utf8_printable_with(utf8_path::scalar, reinterpret_cast<const char*>(text.data()),
-                                   text.size());
-    };
+TEST_P(Utf8KernelTest, EveryPairOfBytes) {
     for (unsigned a = 0; a < 256; ++a) {
         for (unsigned b = 0; b < 256; ++b) {
             const bytes text = {static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(b)};
-            ASSERT_EQ(one_pass(text), two_passes(text)) << hex(text.data(), text.size());
+            ASSERT_TRUE(same_at(text, (a + b) % 64));
         }
-    }
-    std::mt19937_64 rng(5);
-    for (int round = 0; round < 20000; ++round) {
-        bytes text = random_text(rng, rng() % (LONGEST + 1), valid_pieces);
-        if (!text.empty() && rng() % 2 == 0) {
-            text[rng() % text.size()] = static_cast<std::uint8_t>(rng());
-        }
-        ASSERT_EQ(one_pass(text), two_passes(text)) << hex(text.data(), text.size());
     }
 }
 
-TEST(Utf8Dispatch, ThePublicFunctionsUseTheBestPathTheCpuHas) {
-    using namespace corvane::detail;
-    const utf8_path chosen = utf8_chosen_path();
-    EXPECT_TRUE(utf8_path_available(chosen));
-    if (utf8_path_available(utf8_path::avx2)) {
-        EXPECT_EQ(chosen, utf8_path::avx2);
-    }
-#if !CORVANE_UTF8_X86
-    EXPECT_EQ(chosen, utf8_path::scalar);
+INSTANTIATE_TEST_SUITE_P(Kernels, Utf8KernelTest, testing::ValuesIn(corvane::detail::utf8_kernels),
+                         [](const testing::TestParamInfo<utf8_kernel>& param) {
+                             return std::string(corvane::detail::utf8_kernel_name(param.param));
+                         });
+
+TEST(Utf8Kernels, RunWhereTheCompilerRuntimeSeesTheCpuSupportThem) {
+    // An independent look at the CPU and at what the OS enabled (libgcc or
+    // compiler-rt), against the library's detection.
+    using corvane::detail::utf8_kernel_check;
+    EXPECT_NE(utf8_kernel_check(utf8_kernel::scalar), nullptr);
+#if CORVANE_UTF8_X86
+    __builtin_cpu_init();
+    EXPECT_EQ(utf8_kernel_check(utf8_kernel::ssse3) != nullptr,
+              __builtin_cpu_supports("ssse3") != 0);
+    EXPECT_EQ(utf8_kernel_check(utf8_kernel::avx2) != nullptr, __builtin_cpu_supports("avx2") != 0);
+    EXPECT_EQ(utf8_kernel_check(utf8_kernel::avx512) != nullptr,
+              __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
+                  __builtin_cpu_supports("avx512vbmi") != 0);
 #endif
 }
 
