@@ -111,16 +111,12 @@ TEST_F(ImportTest, MemoryStaysFlatHoweverManyOrLongTheLines) {
 #else
     const bool measured = std::getenv("CORVANE_TEST_WRAPPER") == nullptr;
 #endif
-    // Both runs outgrow SQLite's page cache, so the difference is the
-    // input's. The input is in a file, not in this process's memory, which a
-    // child shares until it runs the tool.
-    auto peak_kib = [&](const std::string& file, std::string&& input) {
+    // Both runs outgrow SQLite's page cache, so the difference is the input's.
+    auto peak_kib = [&](const std::string& file, const std::string& input) {
         EXPECT_EQ(userdb({file, "create"}), quiet_success);
-        run_options from_file;
-        from_file.stdin_path = file + ".in";
-        write_file(from_file.stdin_path, input);
-        std::string().swap(input);
-        child_process child(CORVANE_USERDB_PATH, {file, "import"}, from_file);
+        run_options with_input;
+        with_input.stdin_text = input;
+        child_process child(CORVANE_USERDB_PATH, {file, "import"}, with_input);
         long peak = 0;
         while (child.running()) {
             peak = std::max(peak, child.peak_memory_kib());

@@ -29,8 +29,6 @@ struct run_options {
     // When set, standard input reads these bytes (from a file) instead of
     // /dev/null.
     std::optional<std::string> stdin_text;
-    // Otherwise, when set, standard input reads this file.
-    std::string stdin_path;
     // When set, the child runs in this directory.
     std::string cwd;
 };
