@@ -34,15 +34,20 @@ constexpr int SYSLOG_MIN_VERBOSITY = 4;
 
 int log_verbosity = 4;
 bool log_use_syslog = false;
-// The file log_open opened; while there is none, lines go to standard
-// error, which is never closed.
-std::FILE* log_file = nullptr;
+// Where lines go. Before log_open, and after log_close of a file, they go
+// to standard error unflushed, as any other write there; once log_open has
+// chosen standard error or a file, each line is flushed at once.
+enum class log_sink { unchosen, standard_error, file };
+log_sink sink = log_sink::unchosen;
+std::FILE* log_file = nullptr;  // while sink is log_sink::file
 char log_message_buf[LOG_MESSAGE_LIMIT];
 char log_stamp_buf[LOG_STAMP_LIMIT];
 
 void close_log_file() noexcept {
-    if (log_file != nullptr) std::fclose(log_file);
+    if (sink != log_sink::file) return;
+    std::fclose(log_file);
     log_file = nullptr;
+    sink = log_sink::unchosen;
 }
 
 // tzset first, so that a change of TZ made while the process runs shows in
@@ -66,12 +71,12 @@ __attribute__((format(printf, 1, 0))) void format_message(const char* format,
     }
 }
 
-// Writes the formatted message as one line, flushed at once.
+// Writes the formatted message as one line.
 void write_line(std::size_t slot) noexcept {
     format_stamp();
-    std::FILE* const stream = log_file != nullptr ? log_file : stderr;
+    std::FILE* const stream = sink == log_sink::file ? log_file : stderr;
     std::fprintf(stream, "%s %6s: %s\n", log_stamp_buf, level_names[slot], log_message_buf);
-    std::fflush(stream);
+    if (sink != log_sink::unchosen) std::fflush(stream);
 }
 
 }  // namespace
@@ -83,7 +88,8 @@ void log_open(const char* path, bool use_syslog) {
         openlog("corvane", LOG_PID, LOG_USER);
     }
     close_log_file();
-    if (path != nullptr) log_file = std::fopen(path, "a");
+    log_file = path != nullptr ? std::fopen(path, "a") : nullptr;
+    sink = log_file != nullptr ? log_sink::file : log_sink::standard_error;
 }
 
 void log_close() {
