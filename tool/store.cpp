@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "invocation.hpp"
 #include "safe_directory.hpp"
@@ -35,10 +34,10 @@ sqlite3_stmt* import_insert = nullptr;
 // process with status 1.
 void open_account_db() {
     const char* path = cli_context.database_path;
-    std::string unsafe;
+    directory_name unsafe{};
     if (find_unsafe_directory(path, unsafe)) {
         std::fprintf(stderr, "Unsafe database directory: %s (writable by every user)\n",
-                     unsafe.c_str());
+                     unsafe.text);
         std::exit(EXIT_FAILURE);
     }
     // SQLite reads "" as a private temporary database and ":memory:" as one
