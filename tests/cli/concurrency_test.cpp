@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <map>
 #include <random>
 #include <set>
@@ -66,8 +67,10 @@ TEST_F(LockTest, ALockedCommandFailsWithoutWaitingForTheLock) {
 
     sqlite_db holder(db);
     holder.exec("BEGIN EXCLUSIVE");
-    std::thread release([&] {
-        std::this_thread::sleep_for(hold);
+    // Released at the latest after `hold`, at once when the commands are done.
+    std::promise<void> done;
+    std::thread release([&, finished = done.get_future()] {
+        finished.wait_for(hold);
         holder.exec("ROLLBACK");
     });
     const auto start = clock_type::now();
@@ -75,6 +78,7 @@ TEST_F(LockTest, ALockedCommandFailsWithoutWaitingForTheLock) {
         EXPECT_EQ(run(args[0], {args.begin() + 1, args.end()}), expected) << args[0];
     }
     const auto elapsed = clock_type::now() - start;
+    done.set_value();
     release.join();
 
     EXPECT_LT(std::chrono::duration<double>(elapsed).count(), hold.count());
