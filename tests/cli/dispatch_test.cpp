@@ -39,6 +39,8 @@ TEST_F(DispatchTest, ShortOrUnknownInvocationShowsUsageAndTouchesNothing) {
 
 TEST_F(DispatchTest, OptionsComeBeforeTheFileName) {
     const std::string program = CORVANE_USERDB_PATH;
+    // The help text written out again, deliberately: the test states the
+    // bytes it expects rather than reading them from the tool's source.
     const std::string help =
         usage_text(program) +
         "Options, before the filename:\n"

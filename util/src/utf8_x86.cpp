@@ -379,6 +379,8 @@ CORVANE_AVX2 __m256i load256(const std::uint8_t* p) noexcept {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
+// step128 on 32 bytes: each vector width keeps its own copy of the step,
+// since the intrinsics differ.
 template <bool Printable>
 CORVANE_AVX2 void step256(state256& s, __m256i input) noexcept {
     if (Printable) s.error = _mm256_or_si256(s.error, controls(input));
