@@ -56,11 +56,11 @@ terminal_child::~terminal_child() {
 
 bool terminal_child::read_some(int timeout_ms) {
     pollfd ready{master_, POLLIN, 0};
-    if (poll(&ready, 1, timeout_ms) <= 0) return true;
+    if (poll(&ready, 1, timeout_ms) <= 0) return false;
     char buffer[4096];
-    const ssize_t got = read(master_, buffer, sizeof buffer);
     // Linux reports the end of a terminal whose last user left as EIO.
-    if (got <= 0) return got < 0 && errno == EINTR;
+    const ssize_t got = read(master_, buffer, sizeof buffer);
+    if (got <= 0) return false;
     output_.append(buffer, static_cast<std::size_t>(got));
     return true;
 }
@@ -68,7 +68,8 @@ bool terminal_child::read_some(int timeout_ms) {
 bool terminal_child::wait_for(const std::string& text) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!output_.ends_with(text)) {
-        if (std::chrono::steady_clock::now() > until || !read_some(100)) return false;
+        if (std::chrono::steady_clock::now() > until) return false;
+        read_some(100);
     }
     return true;
 }
@@ -91,15 +92,15 @@ void terminal_child::kill(int signal) {
 
 int terminal_child::wait() {
     int status = 0;
-    while (!reaped_) {
-        read_some(50);
+    // Reading on while the child runs keeps it from blocking on a full terminal.
+    for (;;) {
         const pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) reaped_ = true;
+        if (done == pid_) break;
         if (done < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category());
+        read_some(50);
     }
-    while (read_some(50)) {
-        pollfd ready{master_, POLLIN, 0};
-        if (poll(&ready, 1, 0) <= 0) break;
+    reaped_ = true;
+    while (read_some(0)) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

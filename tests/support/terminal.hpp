@@ -32,7 +32,7 @@ public:
     [[nodiscard]] const std::string& output() const { return output_; }
 
 private:
-    // Reads what is there within `timeout_ms`; false at the terminal's end.
+    // Reads what arrives within `timeout_ms`; false when nothing did.
     bool read_some(int timeout_ms);
 
     int master_ = -1;
