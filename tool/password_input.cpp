@@ -83,6 +83,8 @@ void turn_echo_off() {
 void set_handler(int signal_number, void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
+    // A read of the password goes on after a stop and continue.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(signal_number, &action, nullptr);
 }
