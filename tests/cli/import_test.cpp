@@ -95,6 +95,17 @@ TEST_F(ImportTest, AWriteLockHeldElsewhereFailsAtOnceAndChangesNothing) {
     EXPECT_EQ(read_accounts(db), (accounts{{"alice", "pw", "user"}}));
 }
 
+TEST_F(ImportTest, InputThatCannotBeReadAddsNothing) {
+    create_table();
+    run_options unreadable;
+    unreadable.stdin_path = dir.path();  // reading a directory fails with EISDIR
+    EXPECT_EQ(userdb({db, "import"}, unreadable),
+              failure("Unable to read standard input: Is a directory\n"));
+    EXPECT_EQ(userdb({"-i", db, "add", "alice"}, unreadable),
+              failure("Unable to read the password: Is a directory\n"));
+    EXPECT_TRUE(read_accounts(db).empty());
+}
+
 TEST_F(ImportTest, AFileWithoutTheTableFailsBeforeAnyInput) {
     EXPECT_EQ(run_with_input("alice\tpw\n", {}, "import"),
               failure("ERROR: no such table: users\n"));

@@ -84,7 +84,7 @@ child_process::child_process(const std::string& path, const std::vector<std::str
     std::string argv0 = options.argv0;
     if (!argv0.empty() && !wrapped) argv[0] = argv0.data();
     const std::string& out_path = capture_out_ ? out_->path : options.stdout_path;
-    std::string in_path = "/dev/null";
+    std::string in_path = options.stdin_path.empty() ? "/dev/null" : options.stdin_path;
     if (options.stdin_text.has_value()) {
         in_ = std::make_unique<capture>();
         write_file(in_->path, *options.stdin_text);

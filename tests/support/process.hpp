@@ -29,6 +29,9 @@ struct run_options {
     // When set, standard input reads these bytes (from a file) instead of
     // /dev/null.
     std::optional<std::string> stdin_text;
+    // Otherwise, when set, standard input is this file (a directory makes
+    // every read fail).
+    std::string stdin_path;
     // When set, the child runs in this directory.
     std::string cwd;
 };
