@@ -1,5 +1,6 @@
 // The input of an import: one account a line, NICKNAME<TAB>PASSWORD or
-// NICKNAME<TAB>PASSWORD<TAB>CLASS, lines ended by a line feed. Read in
+// NICKNAME<TAB>PASSWORD<TAB>CLASS, lines ended by a line feed or by a
+// carriage return and a line feed. Read in
 // blocks and kept only as far as any field can be valid, so memory stays
 // flat however many or however long the lines are.
 #pragma once
@@ -12,13 +13,9 @@
 namespace corvane::userdb {
 
 struct account_line {
-    // One byte over the longest valid field is enough to refuse the field.
-    static constexpr std::size_t KEEP = PASSWORD_LIMIT + 1;
-    static_assert(KEEP > NICKNAME_LIMIT);
-
     struct field {
-        char bytes[KEEP];
-        std::size_t length;  // the bytes kept: all of the field, or KEEP
+        char bytes[FIELD_KEEP];
+        std::size_t length;  // the bytes kept: all of the field, or FIELD_KEEP
     };
 
     unsigned long long number;  // counted from 1, empty lines included

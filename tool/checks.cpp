@@ -1,10 +1,10 @@
 #include "checks.hpp"
 
 #include <array>
-#include <cstdio>
-#include <cstdlib>
 
 #include <corvane/chars.hpp>
+
+#include "messages.hpp"
 
 namespace corvane::userdb {
 
@@ -13,11 +13,6 @@ namespace {
 // In the order they are compared.
 constexpr std::array<std::string_view, 8> credential_classes{"admin", "super", "op",    "user",
                                                              "bot",   "ubot",  "opbot", "opubot"};
-
-[[noreturn]] void refuse(const char* message) {
-    std::fputs(message, stderr);
-    std::exit(EXIT_FAILURE);
-}
 
 bool has_control_byte(std::string_view text) {
     for (const char c : text) {
@@ -57,17 +52,34 @@ const char* find_credentials(std::string_view word) {
     return nullptr;
 }
 
+const char* account_fault(std::string_view nickname, std::string_view password,
+                          std::string_view class_word, const char** credentials) {
+    if (const char* fault = nickname_fault(nickname)) return fault;
+    if (const char* fault = password_fault(password)) return fault;
+    *credentials = find_credentials(class_word);
+    return *credentials == nullptr ? CREDENTIALS_FAULT : nullptr;
+}
+
+const char* check_account(std::string_view nickname, std::string_view password,
+                          std::string_view class_word) {
+    const char* credentials = nullptr;
+    if (const char* fault = account_fault(nickname, password, class_word, &credentials)) {
+        fail("%s", fault);
+    }
+    return credentials;
+}
+
 void check_nickname(std::string_view nickname) {
-    if (const char* fault = nickname_fault(nickname)) refuse(fault);
+    if (const char* fault = nickname_fault(nickname)) fail("%s", fault);
 }
 
 void check_password(std::string_view password) {
-    if (const char* fault = password_fault(password)) refuse(fault);
+    if (const char* fault = password_fault(password)) fail("%s", fault);
 }
 
 const char* check_credentials(std::string_view word) {
     if (const char* name = find_credentials(word)) return name;
-    refuse(CREDENTIALS_FAULT);
+    fail("%s", CREDENTIALS_FAULT);
 }
 
 }  // namespace corvane::userdb

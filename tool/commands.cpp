@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,9 +15,9 @@
 #include "checks.hpp"
 #include "dispatch.hpp"
 #include "invocation.hpp"
+#include "messages.hpp"
 #include "password_input.hpp"
 #include "store.hpp"
-#include "terminal_text.hpp"
 
 namespace corvane::userdb {
 
@@ -28,30 +29,39 @@ void put_text(const char* text) {
     for (; *text != '\0'; ++text) putc_unlocked(*text, stdout);
 }
 
+int write_errno = 0;  // why the listing could not be written
+
+// False, with the reason kept, once standard output cannot be written.
+bool written() {
+    if (std::ferror(stdout) == 0) return true;
+    write_errno = errno;
+    return false;
+}
+
 // To a pipe or a file: the bytes exactly as stored.
-void print_exact(const char* credentials, const char* nickname) {
+bool print_exact(const char* credentials, const char* nickname) {
     put_text(credentials);
     putc_unlocked('\t', stdout);
     put_text(nickname);
     putc_unlocked('\n', stdout);
+    return written();
 }
 
 // To a terminal: nothing the terminal could act on.
-void print_for_terminal(const char* credentials, const char* nickname) {
-    put_for_terminal(credentials);
+bool print_for_terminal(const char* credentials, const char* nickname) {
+    put_for_terminal(credentials, stdout);
     putc_unlocked('\t', stdout);
-    put_for_terminal(nickname);
+    put_for_terminal(nickname, stdout);
     putc_unlocked('\n', stdout);
+    return written();
 }
 
 // The message for the first fault of an import line, or null with the
 // canonical class in `credentials`.
-const char* account_fault(const account_line& line, const char** credentials) {
+const char* line_fault(const account_line& line, const char** credentials) {
     if (line.tabs == 0 || line.tabs > 2) return "expected NICKNAME<TAB>PASSWORD[<TAB>CLASS]\n";
-    if (const char* fault = nickname_fault(line.text(0))) return fault;
-    if (const char* fault = password_fault(line.text(1))) return fault;
-    *credentials = line.tabs == 2 ? find_credentials(line.text(2)) : "user";
-    return *credentials == nullptr ? CREDENTIALS_FAULT : nullptr;
+    return account_fault(line.text(0), line.text(1), line.tabs == 2 ? line.text(2) : DEFAULT_CLASS,
+                         credentials);
 }
 
 }  // namespace
@@ -67,6 +77,7 @@ int cmd_list(unsigned /*count*/, char** /*args*/) {
     flockfile(stdout);
     const bool listed = for_each_account(print);
     funlockfile(stdout);
+    if (write_errno != 0) fail("Unable to write standard output: %s\n", std::strerror(write_errno));
     return listed ? 0 : 1;
 }
 
@@ -80,11 +91,12 @@ int cmd_add(unsigned count, char** args) {
     // args[count] is the vector's terminating null: no class given.
     const char* class_word = piped ? args[1] : args[2];
 
-    check_nickname(args[0]);
+    // A bad nickname stops the run before a password is read.
+    if (piped) check_nickname(args[0]);
     // Both sources end in a NUL, so the text is also a C string.
     const std::string_view typed_password = piped ? read_password() : args[1];
-    check_password(typed_password);
-    const char* credentials = check_credentials(class_word != nullptr ? class_word : "user");
+    const char* credentials =
+        check_account(args[0], typed_password, class_word != nullptr ? class_word : DEFAULT_CLASS);
 
     char* nickname = escape_quotes(args[0]);
     char* password = escape_quotes(typed_password.data());
@@ -95,7 +107,7 @@ int cmd_add(unsigned count, char** args) {
     std::free(password);
 
     if (changed == 1) return 0;
-    std::fprintf(stderr, "Unable to add user \"%s\"\n", args[0]);
+    report("Unable to add user \"%s\"\n", args[0]);
     return 1;
 }
 
@@ -107,7 +119,7 @@ int cmd_del(unsigned count, char** args) {
     std::free(nickname);
 
     if (changed == 1) return 0;
-    std::fprintf(stderr, "Unable to delete user \"%s\".\n", args[0]);
+    report("Unable to delete user \"%s\".\n", args[0]);
     return 1;
 }
 
@@ -121,7 +133,7 @@ int cmd_mod(unsigned count, char** args) {
     std::free(nickname);
 
     if (changed == 1) return 0;
-    std::fprintf(stderr, "Unable to set credentials for user \"%s\"\n", args[0]);
+    report("Unable to set credentials for user \"%s\"\n", args[0]);
     return 1;
 }
 
@@ -143,11 +155,14 @@ int cmd_pass(unsigned count, char** args) {
     std::free(password);
 
     if (changed == 1) return 0;
-    std::fprintf(stderr, "Unable to change password for user \"%s\"\n", args[0]);
+    report("Unable to change password for user \"%s\"\n", args[0]);
     return 1;
 }
 
 int cmd_import(unsigned /*count*/, char** /*args*/) {
+    if (cli_context.input_closed) {
+        fail("Unable to read standard input: %s\n", std::strerror(EBADF));
+    }
     // The write lock is taken before any input is read.
     if (!import_begin()) return 1;
 
@@ -158,22 +173,21 @@ int cmd_import(unsigned /*count*/, char** /*args*/) {
     account_line line{};
     while (input.next(line)) {
         const char* credentials = nullptr;
-        if (const char* fault = account_fault(line, &credentials)) {
-            std::fprintf(stderr, "line %llu: %s", line.number, fault);
+        if (const char* fault = line_fault(line, &credentials)) {
+            report("line %llu: %s", line.number, fault);
             all_added = false;
             continue;
         }
         bool transaction_lost = false;
         if (const char* error =
                 import_account(line.text(0), line.text(1), credentials, &transaction_lost)) {
-            std::fprintf(stderr, "line %llu: ERROR: %s\n", line.number, error);
+            report("line %llu: ERROR: %s\n", line.number, error);
             all_added = false;
             if (transaction_lost) break;
         }
     }
     if (input.read_error() != 0) {
-        std::fprintf(stderr, "Unable to read standard input: %s\n",
-                     std::strerror(input.read_error()));
+        report("Unable to read standard input: %s\n", std::strerror(input.read_error()));
         all_added = false;
     }
     return import_finish(all_added) ? 0 : 1;

@@ -4,9 +4,13 @@
 
 #include "dispatch.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +19,9 @@
 #include "checks.hpp"
 #include "commands.hpp"
 #include "invocation.hpp"
+#include "messages.hpp"
+
+#include <corvane/convert.hpp>
 
 namespace corvane::userdb {
 
@@ -49,25 +56,45 @@ constexpr char usage_format[] =
     "  'password' is a password (UTF-8, up to %i bytes)\n"
     "  'credentials' is one of 'admin', 'super', 'op', 'user'\n"
     "\n";
+// A fixed literal, byte for byte: scripts compare it.
 static_assert(sizeof usage_format - 1 == 386);
 
 // What --help adds to the usage text.
 constexpr char help_text[] =
     "Options, before the filename:\n"
     "  -i, --password-stdin  add and pass read the password from standard input\n"
+    "  -w, --wait SECONDS    wait up to SECONDS (0 to 86400) for a locked database\n"
     "  --help                show this help\n"
     "  --version             show the version\n"
     "  --                    end of the options\n"
     "\n"
     "More commands:\n"
     "  import  add the accounts read from standard input, all or none, one a line:\n"
-    "          username<TAB>password[<TAB>credentials]\n";
+    "          NICKNAME<TAB>PASSWORD[<TAB>CLASS]\n"
+    "\n"
+    "Classes: admin, super, op, user (the default), bot, ubot, opbot, opubot\n";
 
 const command_entry* find_command(const char* word) {
     for (const command_entry& entry : command_table) {
         if (std::strcmp(word, entry.name) == 0) return &entry;
     }
     return nullptr;
+}
+
+constexpr int WAIT_LIMIT = 86400;  // a day
+
+// The seconds of -w: a whole number from 0 to WAIT_LIMIT in decimal digits,
+// or -1.
+int parse_wait(const char* text) {
+    if (text == nullptr || *text == '\0') return -1;
+    for (const char* at = text; *at != '\0'; ++at) {
+        if (!char_is_digit(static_cast<unsigned char>(*at))) return -1;
+    }
+    while (text[0] == '0' && text[1] != '\0') ++text;
+    std::int32_t seconds = 0;
+    // Five digits cannot wrap.
+    if (std::strlen(text) > 5 || !parse_decimal(text, &seconds) || seconds > WAIT_LIMIT) return -1;
+    return seconds;
 }
 
 // What the options before the database name ask for.
@@ -84,6 +111,12 @@ option_outcome read_options(int argc, char** argv, int* next) {
         }
         if (option == "-i" || option == "--password-stdin") {
             cli_context.password_from_stdin = true;
+        } else if (option == "-w" || option == "--wait" || option.starts_with("--wait=")) {
+            const bool joined = option.starts_with("--wait=");
+            const char* value = joined ? argv[*next] + 7 : argv[*next + 1];
+            if (!joined) ++*next;
+            cli_context.wait_seconds = parse_wait(value);
+            if (cli_context.wait_seconds < 0) return option_outcome::unknown;
         } else if (option == "--help" && *next == 1) {
             show_usage(cli_context.program_name);
             std::fputs(help_text, stdout);
@@ -124,14 +157,40 @@ void show_usage(const char* program_name) {
 }
 
 void show_command_usage(const char* synopsis) {
-    std::fprintf(stderr, "Usage: %s filename %s %s\n", cli_context.program_name,
-                 cli_context.command_name, synopsis);
-    std::exit(EXIT_FAILURE);
+    fail("Usage: %s filename %s %s\n", cli_context.program_name, cli_context.command_name,
+         synopsis);
 }
 
 }  // namespace corvane::userdb
 
+namespace {
+
+// A standard descriptor that was closed gets /dev/null opened the other way
+// round: reading what should have been written, or writing what should have
+// been read, then fails with EBADF as it would have, and no file opened
+// later (the database, its journal, the terminal) can take its number.
+// Returns whether standard input was closed.
+bool occupy_closed_standard_descriptors() {
+    constexpr std::array<int, 3> direction{O_WRONLY, O_RDONLY, O_RDONLY};
+    bool input_closed = false;
+    for (int descriptor = 0; descriptor < 3; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
+        if (descriptor == STDIN_FILENO) input_closed = true;
+        const int opened = open("/dev/null", direction[static_cast<std::size_t>(descriptor)]);
+        // The lowest free number is this one; anything else is not ours to keep.
+        if (opened != descriptor) {
+            if (opened >= 0) close(opened);
+            std::_Exit(EXIT_FAILURE);
+        }
+    }
+    return input_closed;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    using corvane::userdb::cli_context;
+    cli_context.input_closed = occupy_closed_standard_descriptors();
     // Every file this run creates holds passwords: the database and its
     // journals are owner-only. SQLite gives the journals of an existing
     // database that database's own mode, so existing files keep theirs.
@@ -139,6 +198,8 @@ int main(int argc, char** argv) {
     const int status = corvane::userdb::dispatch(argc, argv);
     // A listing or usage text lost on a full disk or a closed stream is a
     // failure, not a success.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) return EXIT_FAILURE;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        corvane::userdb::fail("Unable to write standard output: %s\n", std::strerror(errno));
+    }
     return status;
 }

@@ -12,6 +12,11 @@ struct invocation {
     // -i / --password-stdin: add and pass take the password from standard
     // input instead of the command line.
     bool password_from_stdin;
+    // -w / --wait: how long to wait for a lock held elsewhere; 0 fails at once.
+    int wait_seconds;
+    // Standard input was closed when the run began: it reads as an error,
+    // never as an empty input.
+    bool input_closed;
 };
 
 extern invocation cli_context;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,16 +13,14 @@
 #include <cstring>
 
 #include "checks.hpp"
+#include "messages.hpp"
 
 namespace corvane::userdb {
 
 namespace {
 
-// One byte over the limit tells a password that is too long.
-constexpr std::size_t KEEP = PASSWORD_LIMIT + 1;
-
 struct password_line {
-    char bytes[KEEP + 1];
+    char bytes[FIELD_KEEP + 1];
     std::size_t length;
 };
 
@@ -29,15 +28,21 @@ enum class line_read { line, end, error };
 
 int read_errno = 0;  // why the last read failed
 
-// Reads one line into `line`, keeping its first KEEP bytes. `end` when the
-// input ends before its first byte.
+// Reads one line into `line`, keeping its first FIELD_KEEP bytes; a
+// carriage return right before the line feed belongs to the line end. `end`
+// when the input ends before its first byte.
 line_read read_line(password_line& line) {
     line.length = 0;
     bool any = false;
-    for (int c = 0; (c = std::getc(stdin)) != EOF;) {
+    std::size_t bytes = 0;
+    for (int c = 0; (c = std::getc(stdin)) != EOF; ++bytes) {
         any = true;
-        if (c == '\n') break;
-        if (line.length < KEEP) line.bytes[line.length++] = static_cast<char>(c);
+        if (c == '\n') {
+            // Kept only when nothing was cut; a text cut short is too long anyway.
+            if (bytes > 0 && bytes <= FIELD_KEEP && line.bytes[bytes - 1] == '\r') --line.length;
+            break;
+        }
+        if (line.length < FIELD_KEEP) line.bytes[line.length++] = static_cast<char>(c);
     }
     line.bytes[line.length] = '\0';
     if (std::ferror(stdin) != 0) {
@@ -47,25 +52,25 @@ line_read read_line(password_line& line) {
     return any ? line_read::line : line_read::end;
 }
 
-[[noreturn]] void fail(const char* message) {
-    std::fputs(message, stderr);
-    std::exit(EXIT_FAILURE);
-}
-
-void check_read(line_read read) {
-    if (read == line_read::end) fail("No password given.\n");
-    if (read == line_read::error) {
-        std::fprintf(stderr, "Unable to read the password: %s\n", std::strerror(read_errno));
-        std::exit(EXIT_FAILURE);
+// An empty password is never what -i was given for.
+void check_read(line_read read, const password_line& line) {
+    if (read == line_read::end || (read == line_read::line && line.length == 0)) {
+        fail("No password given.\n");
     }
+    if (read == line_read::error)
+        fail("Unable to read the password: %s\n", std::strerror(read_errno));
 }
 
 // --- Echo off while the password is typed --------------------------------
 
 termios typed_settings;  // the terminal as it was, restored on every way out
 volatile sig_atomic_t echo_is_off = 0;
+volatile sig_atomic_t prompt_terminal = -1;  // where the prompts go
 
-constexpr std::array<int, 4> ending_signals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Every signal whose default action ends the process.
+constexpr std::array ending_signals{SIGABRT, SIGALRM, SIGBUS,  SIGFPE,    SIGHUP,  SIGILL,  SIGINT,
+                                    SIGPIPE, SIGQUIT, SIGSEGV, SIGSYS,    SIGTERM, SIGTRAP, SIGUSR1,
+                                    SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF};
 
 void turn_echo_on() {
     if (echo_is_off != 0) {
@@ -89,9 +94,14 @@ void set_handler(int signal_number, void (*handler)(int)) {
     sigaction(signal_number, &action, nullptr);
 }
 
-// Echo back on, then end as the signal would have ended the process.
+// Echo back on and the cursor on a line of its own (for the shell's next
+// prompt), then end as the signal would have ended the process.
 extern "C" void end_on_signal(int signal_number) {
     turn_echo_on();
+    if (prompt_terminal >= 0) {
+        const ssize_t wrote = write(prompt_terminal, "\n", 1);
+        static_cast<void>(wrote);
+    }
     set_handler(signal_number, SIG_DFL);
     raise(signal_number);
 }
@@ -137,25 +147,37 @@ std::string_view read_from_terminal() {
     // Prompts go to the terminal itself, so they never mix with output.
     const int tty = open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
     const int terminal = tty >= 0 ? tty : STDERR_FILENO;
+    // A core file of this run would hold the password.
+    const rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
 
+    prompt_terminal = terminal;
     tcgetattr(STDIN_FILENO, &typed_settings);
-    for (const int signal_number : ending_signals) set_handler(signal_number, end_on_signal);
+    // A signal the caller ignores stays ignored; the others find echo off.
+    std::array<struct sigaction, ending_signals.size()> callers{};
+    for (std::size_t i = 0; i < ending_signals.size(); ++i) {
+        sigaction(ending_signals[i], nullptr, &callers[i]);
+        if (callers[i].sa_handler != SIG_IGN) set_handler(ending_signals[i], end_on_signal);
+    }
     set_handler(SIGTSTP, stop_on_signal);
     turn_echo_off();
     line_read read = prompt_for(terminal, "Password: ", entered);
-    if (read == line_read::line) {
+    if (read == line_read::line && entered.length > 0) {
         const line_read second = prompt_for(terminal, "Retype password: ", again);
         if (second != line_read::line) {
             read = second == line_read::error ? second : line_read::line;
-            again.length = KEEP + 1;  // an ended input cannot match
+            again.length = FIELD_KEEP + 1;  // an ended input cannot match
         }
     }
     turn_echo_on();
-    for (const int signal_number : ending_signals) set_handler(signal_number, SIG_DFL);
+    for (std::size_t i = 0; i < ending_signals.size(); ++i) {
+        sigaction(ending_signals[i], &callers[i], nullptr);
+    }
     set_handler(SIGTSTP, SIG_DFL);
+    prompt_terminal = -1;
     if (tty >= 0) close(tty);
 
-    check_read(read);
+    check_read(read, entered);
     if (again.length != entered.length ||
         std::memcmp(again.bytes, entered.bytes, entered.length) != 0) {
         fail("Passwords do not match.\n");
@@ -168,7 +190,7 @@ std::string_view read_from_terminal() {
 std::string_view read_password() {
     if (isatty(STDIN_FILENO) != 0) return read_from_terminal();
     static password_line line;
-    check_read(read_line(line));
+    check_read(read_line(line), line);
     return {line.bytes, line.length};
 }
 

@@ -1,22 +1,38 @@
-// Whether the database file lies where other users could tamper with it.
+// Where the database file really is, and whether other users could tamper
+// with it there.
 #pragma once
 
 #include <climits>
-#include <cstddef>
 
 namespace corvane::userdb {
 
-// A directory's name; SQLite opens no longer path.
-struct directory_name {
+// A path; nothing longer can be opened.
+struct path_buffer {
     char text[PATH_MAX];
 };
 
-// Looks for a directory that every user may write among those SQLite will
-// use for the database file `path`: the directory that holds the name and,
-// when the name is a symbolic link, the directory of each name the link
-// leads to (SQLite keeps its journal beside the file the link ends at).
-// Returns true with that directory in `found`: as written for the name
-// itself, resolved for a link's target.
-[[nodiscard]] bool find_unsafe_directory(const char* path, directory_name& found);
+enum class placement {
+    safe,        // `file` holds the name to open
+    unsafe,      // `unsafe` holds the directory that makes it so
+    unresolved,  // a directory on the way could not be resolved
+};
+
+// Resolves the database name `path` to the file SQLite is to open: the
+// directory part made a real absolute directory (every link followed) plus
+// the file's own name, and a link as that name followed to its target. The
+// file opened is then the one whose directory was judged, whatever the
+// name's own spelling ("missing/../..", long link chains) would make of it.
+//
+// Unsafe: a directory every user may write (sticky or not, since anyone
+// could create the journal first) holds the name or a link's target; or a
+// directory above the one that holds the file may be written by every user
+// without the sticky bit, so that anyone could rename the file's directory
+// away and put their own in its place. `unsafe` names the directory as
+// written for the name's own, resolved for any other.
+//
+// Not covered: directories owned by another user, write granted to a named
+// user or group by an ACL, and changes the directories' owners make after
+// the check.
+[[nodiscard]] placement locate_database(const char* path, path_buffer& file, path_buffer& unsafe);
 
 }  // namespace corvane::userdb

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "invocation.hpp"
+#include "messages.hpp"
 #include "safe_directory.hpp"
 
 namespace corvane::userdb {
@@ -25,37 +26,36 @@ sqlite3* account_db = nullptr;
 sqlite3_stmt* import_insert = nullptr;
 
 [[noreturn]] void report_open_failure(int result) {
-    std::fprintf(stderr, "Unable to open database: %s (result=%d)\n", cli_context.database_path,
-                 result);
-    std::exit(EXIT_FAILURE);
+    fail("Unable to open database: %s (result=%d)\n", cli_context.database_path, result);
 }
 
 // Opens the database named on the command line into account_db, or ends the
 // process with status 1.
 void open_account_db() {
-    const char* path = cli_context.database_path;
-    directory_name unsafe{};
-    if (find_unsafe_directory(path, unsafe)) {
-        std::fprintf(stderr, "Unsafe database directory: %s (writable by every user)\n",
-                     unsafe.text);
-        std::exit(EXIT_FAILURE);
+    path_buffer file{};
+    path_buffer unsafe{};
+    switch (locate_database(cli_context.database_path, file, unsafe)) {
+        case placement::safe:
+            break;
+        case placement::unsafe:
+            fail("Unsafe database directory: %s (writable by every user)\n", unsafe.text);
+        case placement::unresolved:
+            report_open_failure(SQLITE_CANTOPEN);
     }
-    // SQLite reads "" as a private temporary database and ":memory:" as one
-    // in memory: either would vanish at exit while the command reported
-    // success. "" names no file; ":memory:" is the file of that name.
-    if (path[0] == '\0') report_open_failure(SQLITE_CANTOPEN);
-    const char* file = std::strcmp(path, ":memory:") == 0 ? "./:memory:" : path;
 
-    // A name is always a file name: as a URI, "file:x?vfs=unix-none" would
+    // The name is always a file name: as a URI, "file:x?vfs=unix-none" would
     // switch file locking off. The setting is library-wide and must come
     // before SQLite initialises, which the open below does.
     int result = sqlite3_config(SQLITE_CONFIG_URI, 0);
     // For reading and writing, created if missing. The one thread never
-    // shares the connection, so it goes without a mutex.
+    // shares the connection, so it goes without a mutex. The name was
+    // resolved to the file itself: a link in its place now was put there
+    // after the check, and is refused.
     if (result == SQLITE_OK) {
-        result = sqlite3_open_v2(file, &account_db,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
+        result = sqlite3_open_v2(
+            file.text, &account_db,
+            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
+            nullptr);
     }
     // A crafted file must not make our statements call functions with side
     // effects through its triggers or views.
@@ -64,6 +64,10 @@ void open_account_db() {
     }
     if (result == SQLITE_OK) {
         result = sqlite3_db_config(account_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    }
+    // Without -w a lock held elsewhere fails the command at once.
+    if (result == SQLITE_OK && cli_context.wait_seconds > 0) {
+        result = sqlite3_busy_timeout(account_db, cli_context.wait_seconds * 1000);
     }
     if (result != SQLITE_OK) report_open_failure(result);
 }
@@ -85,7 +89,7 @@ int execute(const char* sql, sqlite3_callback rows, void* context, char** error)
 
 // Writes "ERROR: TEXT" for a failed execute and releases the text.
 void report_error(char* error) {
-    std::fprintf(stderr, "ERROR: %s\n", error != nullptr ? error : sqlite3_errmsg(account_db));
+    report("ERROR: %s\n", error != nullptr ? error : sqlite3_errmsg(account_db));
     sqlite3_free(error);
 }
 
@@ -99,8 +103,8 @@ int ignore_rows(void* /*context*/, int /*columns*/, char** /*values*/, char** /*
 int pass_account_row(void* context, int columns, char** values, char** /*names*/) {
     if (columns < 3) return 1;
     const account_printer print = *static_cast<const account_printer*>(context);
-    print(values[2] != nullptr ? values[2] : "", values[0] != nullptr ? values[0] : "");
-    return 0;
+    return print(values[2] != nullptr ? values[2] : "", values[0] != nullptr ? values[0] : "") ? 0
+                                                                                               : 1;
 }
 
 }  // namespace
@@ -113,7 +117,7 @@ int run_statement(const char* format, ...) {
     va_end(values);
     // A statement cut short must never run: it could be a different statement.
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof statement) {
-        std::fputs("ERROR: statement too long\n", stderr);
+        report("ERROR: statement too long\n");
         return 0;
     }
 
@@ -132,10 +136,7 @@ char* escape_quotes(const char* text) {
         if (text[length] == '\'') ++quotes;
     }
     auto* copy = static_cast<char*>(std::malloc(length + quotes + 1));
-    if (copy == nullptr) {
-        std::fputs("ERROR: out of memory\n", stderr);
-        std::exit(EXIT_FAILURE);
-    }
+    if (copy == nullptr) fail("ERROR: out of memory\n");
     char* out = copy;
     for (const char* in = text; *in != '\0'; ++in) {
         *out++ = *in;
@@ -180,7 +181,7 @@ bool import_begin() {
     if (sqlite3_prepare_v2(account_db,
                            "INSERT INTO users (nickname, password, credentials) VALUES(?, ?, ?);",
                            -1, &import_insert, nullptr) != SQLITE_OK) {
-        std::fprintf(stderr, "ERROR: %s\n", sqlite3_errmsg(account_db));
+        report("ERROR: %s\n", sqlite3_errmsg(account_db));
         close_account_db();
         return false;
     }

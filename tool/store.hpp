@@ -34,10 +34,11 @@ int run_statement(const char* format, ...) __attribute__((format(printf, 1, 2)))
 [[nodiscard]] bool create_users_table();
 
 // Calls `print` with the class and the nickname of every account, in the
-// order the database keeps them; a NULL comes as the empty text. False, with
-// nothing written, when the query fails or a row has fewer than three
-// columns; the rows printed before stay printed.
-using account_printer = void (*)(const char* credentials, const char* nickname);
+// order the database keeps them, until it returns false; a NULL comes as the
+// empty text. False, with nothing written, when the query fails, `print`
+// stops it or a row has fewer than three columns; the rows printed before
+// stay printed.
+using account_printer = bool (*)(const char* credentials, const char* nickname);
 [[nodiscard]] bool for_each_account(account_printer print);
 
 // Adding many accounts in one transaction, all or nothing.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -84,10 +85,41 @@ TEST_F(AccountFileTest, ADirectoryEveryUserMayWriteIsRefusedForEveryCommand) {
         }
         EXPECT_EQ(entries(open_dir), (std::vector<std::string>{"into-safe.db", "users.db"}));
     }
+    // Names the check could not follow are refused, not let through for
+    // SQLite to resolve its own way: a missing component, a chain of more
+    // links than are followed, a target too long once joined to its link.
+    std::string chain = safe_dir + "/link0";
+    for (int i = 0; i < 101; ++i) {
+        const std::string next = i < 100 ? "link" + std::to_string(i + 1) : "../open/chained.db";
+        ASSERT_EQ(symlink(next.c_str(), (safe_dir + "/link" + std::to_string(i)).c_str()), 0);
+    }
+    const std::string long_target = "../open/" + repeat("./", PATH_MAX / 2 - 8) + "long.db";
+    ASSERT_EQ(symlink(long_target.c_str(), (safe_dir + "/long.db").c_str()), 0);
+    for (const std::string& name :
+         {safe_dir + "/missing/../../open/acc.db", chain, safe_dir + "/long.db"}) {
+        EXPECT_EQ(userdb({name, "create"}),
+                  failure("Unable to open database: " + name + " (result=14)\n"));
+    }
+    EXPECT_EQ(entries(open_dir), (std::vector<std::string>{"into-safe.db", "users.db"}));
+
     // Group-writable is the administrator's choice.
     ASSERT_EQ(chmod(open_dir.c_str(), 0770), 0);
     EXPECT_EQ(userdb({existing, "add", "a", "p"}), quiet_success);
     EXPECT_EQ(userdb({safe_dir + "/into-open.db", "list"}), (run_result{0, "user\ta\n", ""}));
+
+    // Above the database's own directory, only a sticky directory may be
+    // written by every user: elsewhere anyone could swap the directory.
+    const std::string inner = open_dir + "/inner";
+    ASSERT_EQ(mkdir(inner.c_str(), 0700), 0);
+    for (const mode_t mode : {0777u, 0773u}) {
+        ASSERT_EQ(chmod(open_dir.c_str(), mode), 0);
+        EXPECT_EQ(
+            userdb({inner + "/users.db", "create"}),
+            failure("Unsafe database directory: " + open_real + " (writable by every user)\n"))
+            << std::oct << mode;
+    }
+    ASSERT_EQ(chmod(open_dir.c_str(), 01777), 0);
+    EXPECT_EQ(userdb({inner + "/users.db", "create"}), quiet_success);
 }
 
 TEST_F(AccountFileTest, AListingToATerminalShowsNothingTheTerminalWouldObey) {
@@ -103,6 +135,7 @@ TEST_F(AccountFileTest, AListingToATerminalShowsNothingTheTerminalWouldObey) {
         {"c1\xC2\x85\xC2\x9B", "c1??"},         // C1 controls: NEL, CSI
         {"\xE2\x80\xAEreversed", "?reversed"},  // right-to-left override
         {"\xE2\x80\x8E\xE2\x80\x8F\xE2\x81\xA6\xE2\x81\xA9", "????"},
+        {"\xD8\x9C\xE2\x80\xA8\xE2\x80\xA9", "???"},      // U+061C, line/paragraph separators
         {"bad\xFF\xC3", "bad??"},                         // malformed bytes
         {"\xE2\x82 \xC0\xAF \xED\xA0\x80", "?? ?? ???"},  // cut short, overlong, surrogate
         {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xE2\x80\x8D",
@@ -123,6 +156,18 @@ TEST_F(AccountFileTest, AListingToATerminalShowsNothingTheTerminalWouldObey) {
     EXPECT_EQ(terminal.wait(), 0);
     EXPECT_EQ(terminal.output(), safe);
     EXPECT_EQ(run("list"), (run_result{0, exact, ""}));
+
+    // Messages on a terminal pass the same filter: the database's error
+    // text (from a crafted trigger) and a name echoed back.
+    sqlite_db(db).exec("CREATE TRIGGER t BEFORE DELETE ON users BEGIN SELECT RAISE(ABORT, '" +
+                       std::string(names[0].stored) + "'); END");
+    const std::string nickname = names[0].stored;
+    terminal_child messages(CORVANE_USERDB_PATH, {db, "del", nickname});
+    EXPECT_EQ(messages.wait(), 1);
+    EXPECT_EQ(messages.output(), "ERROR: " + names[0].on_terminal + "\nUnable to delete user \"" +
+                                     names[0].on_terminal + "\".\n");
+    EXPECT_EQ(run("del", {nickname}),
+              failure("ERROR: " + nickname + "\nUnable to delete user \"" + nickname + "\".\n"));
 }
 
 // The journal's removal is the commit; the directory must be synced after

@@ -85,6 +85,33 @@ TEST_F(LockTest, ALockedCommandFailsWithoutWaitingForTheLock) {
     EXPECT_EQ(read_accounts(db), (accounts{{"alice", "secret", "user"}}));
 }
 
+// With -w a command waits for the lock instead: the holder lets go after
+// half a second, and each way a command reaches the database (a statement,
+// the listing's query, the import's write lock) then succeeds.
+TEST_F(LockTest, WithWaitACommandSucceedsOnceTheLockIsGone) {
+    create_table();
+    const std::pair<std::vector<std::string>, run_result> waited[] = {
+        {{"add", "alice", "secret"}, quiet_success},
+        {{"list"}, {0, "user\talice\n", ""}},
+        {{"import"}, quiet_success},
+    };
+    for (const auto& [args, expected] : waited) {
+        sqlite_db holder(db);
+        holder.exec("BEGIN EXCLUSIVE");
+        std::thread release([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            holder.exec("ROLLBACK");
+        });
+        std::vector<std::string> with_wait{"--wait", "5", db};
+        with_wait.insert(with_wait.end(), args.begin(), args.end());
+        const auto start = clock_type::now();
+        EXPECT_EQ(userdb(with_wait), expected) << args[0];
+        EXPECT_GE(clock_type::now() - start, std::chrono::milliseconds(400)) << args[0];
+        release.join();
+    }
+    EXPECT_EQ(read_accounts(db), (accounts{{"alice", "secret", "user"}}));
+}
+
 // ---------------------------------------------------------------------------
 // Concurrent writers
 

@@ -45,22 +45,39 @@ TEST_F(DispatchTest, OptionsComeBeforeTheFileName) {
         usage_text(program) +
         "Options, before the filename:\n"
         "  -i, --password-stdin  add and pass read the password from standard input\n"
+        "  -w, --wait SECONDS    wait up to SECONDS (0 to 86400) for a locked database\n"
         "  --help                show this help\n"
         "  --version             show the version\n"
         "  --                    end of the options\n"
         "\n"
         "More commands:\n"
         "  import  add the accounts read from standard input, all or none, one a line:\n"
-        "          username<TAB>password[<TAB>credentials]\n";
+        "          NICKNAME<TAB>PASSWORD[<TAB>CLASS]\n"
+        "\n"
+        "Classes: admin, super, op, user (the default), bot, ubot, opbot, opubot\n";
     const run_result version{0, "corvane-userdb " CORVANE_VERSION "\n", ""};
     const run_result usage{1, usage_text(program), ""};
     const std::pair<std::vector<std::string>, run_result> cases[] = {
-        {{"--help"}, {0, help, ""}},   {{"--help", db, "create"}, {0, help, ""}},
-        {{"--version"}, version},      {{"-i", "--version", db, "create"}, version},
+        {{"--help"}, {0, help, ""}},
+        {{"--help", db, "create"}, {0, help, ""}},
+        {{"--version"}, version},
+        {{"-i", "--version", db, "create"}, version},
         {{"-i", "--help"}, usage},  // --help only as the first argument
-        {{"-x", db, "create"}, usage}, {{"--password", db, "create"}, usage},
-        {{"-", db, "create"}, usage},  {{"-i", db}, usage},
+        {{"-x", db, "create"}, usage},
+        {{"--password", db, "create"}, usage},
+        {{"-", db, "create"}, usage},
+        {{"-i", db}, usage},
         {{"--", "--help"}, usage},  // a file named --help, no command
+        {{"-w", "0", "--version"}, version},
+        {{"--wait", "86400", "--version"}, version},
+        {{"--wait=007", "--version"}, version},
+        {{"-w", db, "create"}, usage},  // the file name is no number of seconds
+        {{"--wait=", db, "create"}, usage},
+        {{"-w", "+5", db, "create"}, usage},
+        {{"-w", "1.5", db, "create"}, usage},
+        {{"--wait", "86401", db, "create"}, usage},
+        {{"--wait=4294967297", db, "create"}, usage},
+        {{"-w"}, usage},
     };
     for (const auto& [args, expected] : cases) {
         EXPECT_EQ(userdb(args), expected) << testing::PrintToString(args);
@@ -122,8 +139,13 @@ TEST_F(DispatchTest, OutputThatCannotBeWrittenIsAFailure) {
     ASSERT_EQ(run("add", {"alice", "secret"}), quiet_success);
     run_options to_full_disk;
     to_full_disk.stdout_path = "/dev/full";
-    EXPECT_EQ(userdb({db, "list"}, to_full_disk).status, 1);
-    EXPECT_EQ(userdb({db}, to_full_disk).status, 1);
+    const run_result disk_full =
+        failure("Unable to write standard output: No space left on device\n");
+    EXPECT_EQ(userdb({db, "list"}, to_full_disk), disk_full);
+    EXPECT_EQ(userdb({db}, to_full_disk), disk_full);
+    const run_result closed = failure("Unable to write standard output: Bad file descriptor\n");
+    EXPECT_EQ(userdb_with_closed(">&-", {db, "list"}), closed);
+    EXPECT_EQ(userdb_with_closed(">&-", {"--version"}), closed);
     // Nothing to write is no failure.
     ASSERT_EQ(run("del", {"alice"}), quiet_success);
     EXPECT_EQ(userdb({db, "list"}, to_full_disk).status, 0);

@@ -35,10 +35,13 @@ TEST_F(ImportTest, AllLinesOrNone) {
          "alice\tpw\nbob\tpw2\top\n\ncarol\t\tadmin",
          quiet_success,
          {{"alice", "pw", "user"}, {"bob", "pw2", "op"}, {"carol", "", "admin"}}},
-        {"bytes are kept as given",
-         "dave\tpw\r\n\xC3\xA9ve\t p w \n",
+        {"bytes are kept as given, but a CR that ends the line",
+         "dave\tpw\r\n\r\n\xC3\xA9ve\t p\rw \r\r\nfay\t\r\top\r\ngus\t" + repeat("p", 64) + "\r\n",
          quiet_success,
-         {{"dave", "pw\r", "user"}, {"\xC3\xA9ve", " p w ", "user"}}},
+         {{"dave", "pw", "user"},
+          {"\xC3\xA9ve", " p\rw \r", "user"},
+          {"fay", "\r", "op"},
+          {"gus", repeat("p", 64), "user"}}},
         {"no input", "", quiet_success, {}},
         {"bad first line",
          "alice\n"
@@ -46,7 +49,7 @@ TEST_F(ImportTest, AllLinesOrNone) {
          failure("line 1: " + expected_format),
          {}},
         {"bad middle line",
-         "alice\tpw\nbob\t" + repeat("p", 65) + "\ncarol\tpw\n",
+         "alice\tpw\nbob\t" + repeat("p", 65) + "\r\ncarol\tpw\n",
          failure("line 2: Password is too long.\n"),
          {}},
         {"bad last line",
@@ -103,6 +106,13 @@ TEST_F(ImportTest, InputThatCannotBeReadAddsNothing) {
               failure("Unable to read standard input: Is a directory\n"));
     EXPECT_EQ(userdb({"-i", db, "add", "alice"}, unreadable),
               failure("Unable to read the password: Is a directory\n"));
+    // A closed standard input is no empty one; the import opens nothing.
+    const std::string fresh = dir.file("fresh.db");
+    EXPECT_EQ(userdb_with_closed("<&-", {fresh, "import"}),
+              failure("Unable to read standard input: Bad file descriptor\n"));
+    EXPECT_FALSE(file_exists(fresh));
+    EXPECT_EQ(userdb_with_closed("<&-", {"-i", db, "add", "alice"}),
+              failure("Unable to read the password: Bad file descriptor\n"));
     EXPECT_TRUE(read_accounts(db).empty());
 }
 

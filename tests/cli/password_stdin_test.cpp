@@ -3,6 +3,8 @@
 // typed twice with echo off.
 #include <signal.h>
 
+#include <regex>
+
 #include "cli/userdb.hpp"
 #include "support/terminal.hpp"
 
@@ -26,10 +28,13 @@ TEST_F(PasswordStdinTest, ThePasswordIsTheFirstLineOfTheInput) {
         {"s3cret\nnot this\n", {"add", "a1"}, quiet_success},
         {"no line feed", {"add", "a2", "op"}, quiet_success},
         {" cr\r\n", {"add", "a3"}, quiet_success},
-        {"\n", {"add", "a4"}, quiet_success},
-        {repeat("p", 64), {"add", "a5"}, quiet_success},
+        {"c\rr\r\r\n", {"add", "a4"}, quiet_success},
+        {repeat("p", 64) + "\r\n", {"add", "a5"}, quiet_success},
         {"", {"add", "b1"}, failure("No password given.\n")},
+        {"\n", {"add", "b1"}, failure("No password given.\n")},
+        {"\r\n", {"add", "b1"}, failure("No password given.\n")},
         {repeat("p", 65) + "\n", {"add", "b2"}, failure("Password is too long.\n")},
+        {repeat("p", 65) + "\r\n", {"add", "b2"}, failure("Password is too long.\n")},
         {"\xC3(\n", {"add", "b3"}, failure("Password must be utf-8 encoded.\n")},
         {std::string("a\0b\n", 4), {"add", "b4"}, failure("Password must be utf-8 encoded.\n")},
         {"\xFF\n", {"add", " b5"}, failure("User name cannot start with white space.\n")},
@@ -50,8 +55,8 @@ TEST_F(PasswordStdinTest, ThePasswordIsTheFirstLineOfTheInput) {
     }
     EXPECT_EQ(read_accounts(db), (accounts{{"a1", "changed", "user"},
                                            {"a2", "no line feed", "op"},
-                                           {"a3", " cr\r", "user"},
-                                           {"a4", "", "user"},
+                                           {"a3", " cr", "user"},
+                                           {"a4", "c\rr\r", "user"},
                                            {"a5", repeat("p", 64), "user"}}));
 }
 
@@ -85,13 +90,34 @@ TEST_F(PasswordPromptTest, TwoDifferentEntriesChangeNothing) {
     EXPECT_TRUE(read_accounts(db).empty());
 }
 
+TEST_F(PasswordPromptTest, AnEmptyEntryIsRefusedAtOnce) {
+    ASSERT_TRUE(terminal.wait_for("Password: "));
+    terminal.type("\n");
+    EXPECT_EQ(terminal.wait(), 1);
+    EXPECT_EQ(terminal.output(), "Password: \nNo password given.\n");
+    EXPECT_TRUE(read_accounts(db).empty());
+}
+
 TEST_F(PasswordPromptTest, AnInterruptTurnsEchoBackOn) {
     ASSERT_TRUE(terminal.wait_for("Password: "));
+    // No core file could hold the password.
+    EXPECT_TRUE(std::regex_search(read_file("/proc/" + std::to_string(terminal.pid()) + "/limits"),
+                                  std::regex("Max core file size +0 +0 ")));
     terminal.type("half");
     terminal.kill(SIGINT);
     EXPECT_EQ(terminal.wait(), 128 + SIGINT);
     EXPECT_TRUE(terminal.echo_on());
+    // The shell's next prompt starts on a line of its own.
+    EXPECT_EQ(terminal.output(), "Password: \n");
     EXPECT_TRUE(read_accounts(db).empty());
+    for (const int signal_number : {SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE,
+                                    SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF}) {
+        terminal_child ended{CORVANE_USERDB_PATH, {"-i", db, "add", "alice"}};
+        ASSERT_TRUE(ended.wait_for("Password: "));
+        ended.kill(signal_number);
+        EXPECT_EQ(ended.wait(), 128 + signal_number);
+        EXPECT_TRUE(ended.echo_on()) << signal_number;
+    }
 }
 
 }  // namespace

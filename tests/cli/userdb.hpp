@@ -43,6 +43,16 @@ inline run_result userdb(const std::vector<std::string>& args, const run_options
     return run_program(CORVANE_USERDB_PATH, args, options);
 }
 
+// The tool run with some standard descriptors closed: `redirections` is
+// what a shell would write after the command, e.g. "<&-" or ">&-".
+inline run_result userdb_with_closed(const std::string& redirections,
+                                     const std::vector<std::string>& args) {
+    std::vector<std::string> shell_args{"-c", "exec \"$0\" \"$@\" " + redirections,
+                                        CORVANE_USERDB_PATH};
+    shell_args.insert(shell_args.end(), args.begin(), args.end());
+    return run_program("/bin/sh", shell_args);
+}
+
 class UserDbTest : public testing::Test {
 protected:
     temp_dir dir;

@@ -26,6 +26,7 @@ public:
     // Whether the terminal echoes what is typed.
     [[nodiscard]] bool echo_on() const;
     void kill(int signal);
+    [[nodiscard]] pid_t pid() const { return pid_; }
     // Waits for the child's end and returns its status (128 + signal number
     // when killed); everything it wrote is then in output().
     int wait();
