@@ -177,10 +177,9 @@ bool occupy_closed_standard_descriptors() {
         if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
         if (descriptor == STDIN_FILENO) input_closed = true;
         const int opened = open("/dev/null", direction[static_cast<std::size_t>(descriptor)]);
-        // The lowest free number is this one; anything else is not ours to keep.
+        // The lowest free number is this one.
         if (opened != descriptor) {
-            if (opened >= 0) close(opened);
-            std::_Exit(EXIT_FAILURE);
+            corvane::userdb::fail("Unable to open /dev/null: %s\n", std::strerror(errno));
         }
     }
     return input_closed;
