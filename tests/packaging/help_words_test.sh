@@ -24,7 +24,7 @@ mapfile -t options < <(awk '/^[^ ]/ { section = $0 }
         sub(/^  /, ""); sub(/  .*/, ""); gsub(/,/, "")
         for (i = 1; i <= NF; i++) if ($i ~ /^-/) print $i
     }' <<<"$help")
-mapfile -t classes < <(sed -n 's/^Classes: *//p' <<<"$help" | sed 's/ *([^)]*)//g' | tr ', ' '\n\n' | grep .)
+mapfile -t classes < <(sed -n 's/^Classes: *//p' <<<"$help" | sed 's/ *([^)]*)//g' | tr -s ', ' '\n' | grep .)
 if ((${#commands[@]} < 7 || ${#options[@]} < 4)); then
     echo "FAIL: --help read as commands [${commands[*]}] and options [${options[*]}]; its layout changed?"
     exit 1
