@@ -29,7 +29,9 @@ cd "$scratch" || exit 1
 expect() {
     local line=$1
     shift
-    read -r -a COMP_WORDS <<<"$line"
+    # Words split as bash splits them for completion: blanks, and '=' on
+    # its own (it is in COMP_WORDBREAKS).
+    read -r -a COMP_WORDS <<<"${line//=/ = }"
     [[ $line == *' ' ]] && COMP_WORDS+=("")
     COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
     COMP_LINE=$line
@@ -84,7 +86,7 @@ expect "corvane-userdb a.db create "
 
 # Options before the file; -i moves add's class one place left; after --
 # a word beginning with - is the file.
-expect "corvane-userdb -" -i --password-stdin --help --version --
+expect "corvane-userdb -" -i --password-stdin -w --wait --help --version --
 expect "corvane-userdb --v" --version
 expect "corvane-userdb -i al" "alpha dir" "alpha.db"
 expect "corvane-userdb -i a.db " create list add del mod pass import
@@ -92,6 +94,19 @@ expect "corvane-userdb -i a.db add alice " "${classes[@]}"
 expect "corvane-userdb -i a.db add alice op "
 expect "corvane-userdb -i a.db pass alice "
 expect "corvane-userdb --password-stdin -- a.db mod alice " "${classes[@]}"
+# -w/--wait: nothing for SECONDS, in any of its three spellings; after it
+# the file and the command as after any other option.
+expect "corvane-userdb --w" --wait
+expect "corvane-userdb -w "
+expect "corvane-userdb -w 1"
+expect "corvane-userdb --wait "
+expect "corvane-userdb --wait="
+expect "corvane-userdb --wait=1"
+expect "corvane-userdb -w 5 al" "alpha dir" "alpha.db"
+expect "corvane-userdb --wait 5 -i a.db " create list add del mod pass import
+expect "corvane-userdb --wait=5 -i a.db add alice " "${classes[@]}"
+expect "corvane-userdb -i -w 5 -" -i --password-stdin -w --wait --help --version --
+expect "corvane-userdb -w 5 -- a.db mod alice " "${classes[@]}"
 touch -- "-odd.db"
 expect "corvane-userdb -- -o" "-odd.db"
 

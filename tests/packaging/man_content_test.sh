@@ -15,17 +15,18 @@ page=$(mandoc -Tascii -O width=1000 "$1" | col -b | tr -s ' \t' '  ') || exit 1
 
 required=(
     # Synopsis: every command with its arguments.
-    "corvane-userdb file create"
-    "corvane-userdb file list"
-    "corvane-userdb file add username password [credentials]"
-    "corvane-userdb file del username"
-    "corvane-userdb file mod username credentials"
-    "corvane-userdb file pass username password"
-    "corvane-userdb -i file add username [credentials]"
-    "corvane-userdb -i file pass username"
-    "corvane-userdb file import"
+    "corvane-userdb [-w seconds] file create"
+    "corvane-userdb [-w seconds] file list"
+    "corvane-userdb [-w seconds] file add username password [credentials]"
+    "corvane-userdb [-w seconds] file del username"
+    "corvane-userdb [-w seconds] file mod username credentials"
+    "corvane-userdb [-w seconds] file pass username password"
+    "corvane-userdb -i [-w seconds] file add username [credentials]"
+    "corvane-userdb -i [-w seconds] file pass username"
+    "corvane-userdb [-w seconds] file import"
     "corvane-userdb --help | --version"
     "--password-stdin"
+    "-w seconds, --wait seconds, --wait=seconds"
     # Every message, as far as it is fixed text.
     "Usage: program filename command [...]"
     "Usage: program filename command synopsis"
@@ -52,6 +53,7 @@ required=(
     "line number: message"
     "line number: expected NICKNAME<TAB>PASSWORD[<TAB>CLASS]"
     "Unable to read standard input: reason"
+    "Unable to write standard output: reason"
     # The limits, the file and the sections a reader looks for.
     "at most 64 bytes"
     "CREATE TABLE users("
