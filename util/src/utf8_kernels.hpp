@@ -51,8 +51,9 @@ using utf8_check = bool (*)(const unsigned char* bytes, std::size_t length,
 // libstdc++ 12 builds std::atomic::load on a memory-order operator that is
 // not noexcept, and an unoptimised clang build then links the C++ exception
 // runtime into every program that validates UTF-8 -- the tool among them.
-// current_check is inline: the entry points pay one load and a call.
-extern utf8_check chosen_check;
+// current_check is inline, and the pointer hidden from symbol interposition,
+// so the entry points pay one direct load and a jump.
+extern utf8_check chosen_check __attribute__((visibility("hidden")));
 [[nodiscard]] utf8_check choose_check() noexcept;
 
 [[nodiscard]] inline utf8_check current_check() noexcept {
