@@ -67,7 +67,7 @@ if [ "$expect_tool" = 1 ]; then
     # shared runtime is linked on purpose.
     static_runtime=$(sed -n 's/^CORVANE_STATIC_CXX_RUNTIME:BOOL=//p' "$build_dir/CMakeCache.txt")
     case "$cxxflags $ldflags" in
-    *-fsanitize=*) echo "== runtime rule: skipped, a sanitizer build links the C++ runtime" ;;
+    *-fsanitize=*) echo "== runtime rule: skipped, the sanitizer runtimes load the C++ runtime" ;;
     *)
         case "$static_runtime" in
         ON | on | 1 | TRUE | true | YES | yes)
