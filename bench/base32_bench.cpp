@@ -54,7 +54,7 @@ b32_input make_input(std::size_t size) {
     for (auto& b : input.plain) b = static_cast<std::uint8_t>(byte(random));
 
     std::string text(encoded_length(size) + 1, '#');
-    corvane_reference::b32_encode(input.plain.data(), size, text.data());
+    corvane::reference::b32_encode(input.plain.data(), size, text.data());
     text.pop_back();
     input.text = text;
     input.padded = text + std::string((8 - text.size() % 8) % 8, '=');
@@ -70,10 +70,10 @@ b32_input make_input(std::size_t size) {
     corvane::b32_decode(input.text.c_str(), back.data(), size);
     if (back != input.plain) disagree("corvane's decoder", size);
     std::vector<std::uint8_t> back_ref(size, 0xA5);
-    corvane_reference::b32_decode(input.text.c_str(), back_ref.data(), size);
+    corvane::reference::b32_decode(input.text.c_str(), back_ref.data(), size);
     if (back_ref != input.plain) disagree("the reference decoder", size);
     corvane::b32_decode(input.wrapped.c_str(), back.data(), size);
-    corvane_reference::b32_decode(input.wrapped.c_str(), back_ref.data(), size);
+    corvane::reference::b32_decode(input.wrapped.c_str(), back_ref.data(), size);
     if (back != input.plain || back_ref != input.plain) disagree("decoding wrapped text", size);
 
 #ifdef CORVANE_HAVE_BASEENCODE
@@ -133,11 +133,11 @@ void decode_with(benchmark::State& state, decode_fn decode, bool wrapped = false
 
 void BM_b32_encode_corvane(benchmark::State& state) { encode_with(state, corvane::b32_encode); }
 void BM_b32_encode_reference(benchmark::State& state) {
-    encode_with(state, corvane_reference::b32_encode);
+    encode_with(state, corvane::reference::b32_encode);
 }
 void BM_b32_decode_corvane(benchmark::State& state) { decode_with(state, corvane::b32_decode); }
 void BM_b32_decode_reference(benchmark::State& state) {
-    decode_with(state, corvane_reference::b32_decode);
+    decode_with(state, corvane::reference::b32_decode);
 }
 
 // Lines of 76 characters end in the middle of an 8-character block, so
@@ -146,7 +146,7 @@ void BM_b32_decode_wrapped_corvane(benchmark::State& state) {
     decode_with(state, corvane::b32_decode, true);
 }
 void BM_b32_decode_wrapped_reference(benchmark::State& state) {
-    decode_with(state, corvane_reference::b32_decode, true);
+    decode_with(state, corvane::reference::b32_decode, true);
 }
 
 constexpr std::int64_t SMALL = 64;

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace corvane_reference {
+namespace corvane::reference {
 
 inline constexpr char B32_ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567";
 
@@ -72,4 +72,4 @@ inline void b32_decode(const char* text, std::uint8_t* output, std::size_t capac
     }
 }
 
-}  // namespace corvane_reference
+}  // namespace corvane::reference

@@ -61,6 +61,33 @@ if [ "$expect_tool" = 1 ]; then
     else
         fail "installed tool: create or add failed"
     fi
+    # The tool's runtime rule (tool/CMakeLists.txt): no C++ runtime and no
+    # libgcc_s among the libraries it loads. Sanitizers link their own
+    # runtimes, which need the C++ one; without CORVANE_STATIC_CXX_RUNTIME the
+    # shared runtime is linked on purpose.
+    static_runtime=$(sed -n 's/^CORVANE_STATIC_CXX_RUNTIME:BOOL=//p' "$build_dir/CMakeCache.txt")
+    case "$cxxflags $ldflags" in
+    *-fsanitize=*) echo "== runtime rule: skipped, the sanitizer runtimes load the C++ runtime" ;;
+    *)
+        case "$static_runtime" in
+        ON | on | 1 | TRUE | true | YES | yes)
+            if command -v readelf >/dev/null 2>&1; then
+                needed=$(readelf -d "$tool" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+            else
+                needed=$(objdump -p "$tool" | awk '$1 == "NEEDED" { print $2 }')
+            fi
+            echo "== runtime rule: the tool needs $(echo "$needed" | tr "\n" " ")"
+            [ -n "$needed" ] || fail "no NEEDED entries read from the tool (readelf -d or objdump -p)"
+            for library in $needed; do
+                case "$library" in
+                libstdc++* | libc++* | libgcc_s*) fail "the installed tool needs $library" ;;
+                esac
+            done
+            ;;
+        *) echo "== runtime rule: skipped, CORVANE_STATIC_CXX_RUNTIME is off" ;;
+        esac
+        ;;
+    esac
 fi
 for header in base32 chars convert log plist text util; do
     [ -f "$prefix/include/corvane/$header.hpp" ] || fail "include/corvane/$header.hpp missing"

@@ -179,7 +179,7 @@ TEST(B32Decode, MatchesTheStraightforwardDecoder) {
     const auto reference_decode = [](const char* text, std::size_t capacity) {
         auto out = std::make_unique<std::uint8_t[]>(capacity);
         std::memset(out.get(), 0x5A, capacity);
-        corvane_reference::b32_decode(text, out.get(), capacity);
+        corvane::reference::b32_decode(text, out.get(), capacity);
         return bytes(out.get(), out.get() + capacity);
     };
     const auto decode_exact = [](const std::string& text, std::size_t capacity) {

@@ -1,5 +1,6 @@
 // Internal to the library: the kernels of the UTF-8 validator, one per
-// instruction set, the choice among them, and what the CPU supports. Not
+// instruction set (utf8_scalar.cpp, utf8_x86.cpp), the choice among them
+// (utf8_select.cpp), and what the CPU supports (cpu_x86.cpp). Not
 // installed.
 //
 // Every kernel gives exactly the result of the scalar walk for every input,
@@ -42,6 +43,23 @@ using utf8_check = bool (*)(const unsigned char* bytes, std::size_t length,
 // The best kernel this CPU can run: the one utf8_valid_n and
 // utf8_printable_n take.
 [[nodiscard]] utf8_kernel utf8_chosen_kernel() noexcept;
+
+// The kernel of utf8_valid_n and utf8_printable_n, null until their first
+// call: current_check reads it, choose_check sets it and returns it. Threads
+// that race there all store the same pointer, so relaxed atomic access
+// suffices. The compiler's atomic built-ins stand in for std::atomic here:
+// libstdc++ 12 builds std::atomic::load on a memory-order operator that is
+// not noexcept, and an unoptimised clang build then links the C++ exception
+// runtime into every program that validates UTF-8 -- the tool among them.
+// current_check is inline, and the pointer hidden from symbol interposition,
+// so the entry points pay one direct load and a jump.
+extern utf8_check chosen_check __attribute__((visibility("hidden")));
+[[nodiscard]] utf8_check choose_check() noexcept;
+
+[[nodiscard]] inline utf8_check current_check() noexcept {
+    const utf8_check check = __atomic_load_n(&chosen_check, __ATOMIC_RELAXED);
+    return check != nullptr ? check : choose_check();
+}
 
 [[nodiscard]] bool utf8_check_scalar(const unsigned char* bytes, std::size_t length,
                                      bool printable) noexcept;

@@ -49,7 +49,8 @@ void unescape_config_line(char* line, int line_number);
 // -1 when the callback stopped the walk, when text is null, separator is
 // null or empty, or the copy cannot be allocated (then nothing is called).
 // text itself is never changed.
-int for_each_token(const char* text, const char* separator, void* context, text_callback callback);
+[[nodiscard]] int for_each_token(const char* text, const char* separator, void* context,
+                                 text_callback callback);
 
 // Appends each piece of text between occurrences of separator (the whole
 // separator is skipped) to list, as a new untrimmed heap string that the
@@ -62,7 +63,8 @@ int for_each_token(const char* text, const char* separator, void* context, text_
 // allocated, the whole list (earlier items too) is cleared with free and -1
 // is returned, so the list must hold only items that free can release. A
 // piece whose node cannot be allocated is released and not counted.
-int tokens_to_list(const char* text, const char* separator, plist* list, bool keep_empty);
+[[nodiscard]] int tokens_to_list(const char* text, const char* separator, plist* list,
+                                 bool keep_empty);
 
 // Reads a small text file, at most READ_LIMIT bytes (the text ends at a NUL
 // byte if it holds one), and calls callback for each line, split at line
@@ -76,6 +78,6 @@ int tokens_to_list(const char* text, const char* separator, plist* list, bool ke
 //    0  the file is empty            (WARN "File is empty.")
 // Short reads (pipes, signals) are continued until the limit or end of file.
 // The file is always closed before the callback runs.
-int for_each_file_line(const char* path, void* context, text_callback callback);
+[[nodiscard]] int for_each_file_line(const char* path, void* context, text_callback callback);
 
 }  // namespace corvane
