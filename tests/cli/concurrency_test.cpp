@@ -20,9 +20,6 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-const char* const class_words[] = {"admin", "super", "op",    "user",
-                                   "bot",   "ubot",  "opbot", "opubot"};
-
 std::string sql_text(const std::string& value) {
     std::string quoted = "'";
     for (char c : value) {

@@ -118,19 +118,18 @@ TEST_F(HostileValueTest, EachStoredHostileNicknameIsChangedAlone) {
         "cafe\xCC\x81",                       // ... and e plus a combining accent: two accounts
         "\xEF\xBC\x87 OR 1=1",
     };
-    const char* const words[] = {"admin", "super", "op", "user", "bot", "ubot", "opbot", "opubot"};
     accounts expected;
     for (std::size_t i = 0; i < nicknames.size(); ++i) {
         const std::string password = "p" + std::to_string(i) + "'\"\\%";
-        ASSERT_EQ(run("add", {nicknames[i], password, words[i % 8]}), quiet_success)
+        ASSERT_EQ(run("add", {nicknames[i], password, class_words[i % 8]}), quiet_success)
             << nicknames[i];
-        expected.push_back({nicknames[i], password, words[i % 8]});
+        expected.push_back({nicknames[i], password, class_words[i % 8]});
     }
     ASSERT_EQ(read_accounts(db), expected);
 
     for (std::size_t i = 0; i < nicknames.size(); ++i) {
         const std::string& name = nicknames[i];
-        const std::string word = words[(i + 3) % 8];
+        const std::string word = class_words[(i + 3) % 8];
         EXPECT_EQ(run("mod", {name, word}), quiet_success) << name;
         expected[i][2] = word;
         const std::string password = "n" + std::to_string(i) + "'\\\"%s";

@@ -66,6 +66,10 @@ inline std::string refusal(const std::vector<std::string>& command) {
     return refusal(command[0], command.size() > 1 ? command[1] : "");
 }
 
+// The eight classes an account may have.
+inline const char* const class_words[] = {"admin", "super", "op",    "user",
+                                          "bot",   "ubot",  "opbot", "opubot"};
+
 // The messages of refused fields.
 inline const std::string name_too_long = "User name is too long.\n";
 inline const std::string name_starts_blank = "User name cannot start with white space.\n";
