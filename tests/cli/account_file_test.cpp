@@ -59,9 +59,6 @@ TEST_F(AccountFileTest, ADirectoryEveryUserMayWriteIsRefusedForEveryCommand) {
     ASSERT_EQ(symlink("../safe/users.db", (open_dir + "/into-safe.db").c_str()), 0);
     const std::string open_real = std::filesystem::canonical(open_dir).string();
 
-    const std::vector<std::vector<std::string>> commands = {
-        {"create"},         {"list"},           {"add", "a", "p"}, {"del", "a"},
-        {"mod", "a", "op"}, {"pass", "a", "p"}, {"import"}};
     // Run in the open directory, so that a bare name has "." as its directory.
     run_options in_open;
     in_open.cwd = open_dir;
@@ -76,7 +73,7 @@ TEST_F(AccountFileTest, ADirectoryEveryUserMayWriteIsRefusedForEveryCommand) {
     for (const mode_t mode : {0777u, 01777u}) {
         ASSERT_EQ(chmod(open_dir.c_str(), mode), 0);
         for (const auto& [path, refused] : places) {
-            for (std::vector<std::string> args : commands) {
+            for (std::vector<std::string> args : every_command) {
                 args.insert(args.begin(), path);
                 EXPECT_EQ(userdb(args, in_open), failure("Unsafe database directory: " + refused +
                                                          " (writable by every user)\n"))

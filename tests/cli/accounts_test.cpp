@@ -8,28 +8,16 @@ using FieldCheckTest = UserDbTest;
 using ChangeTest = UserDbTest;
 using StatementLimitTest = UserDbTest;
 
-const std::string too_long_name = "User name is too long.\n";
-const std::string starts_blank = "User name cannot start with white space.\n";
-const std::string illegal = "User name contains illegal characters.\n";
-const std::string name_not_utf8 = "User name must be utf-8 encoded.\n";
-const std::string password_too_long = "Password is too long.\n";
-const std::string password_not_utf8 = "Password must be utf-8 encoded.\n";
-const std::string bad_class =
-    "Invalid user credentials. Must be one of: 'bot', 'ubot', 'opbot', 'opubot', 'admin', "
-    "'super', 'op' or 'user'\n";
-
 TEST_F(AddTest, StoresTheAccountWithTheGivenOrDefaultClass) {
     create_table();
     EXPECT_EQ(run("add", {"alice", "secret"}), quiet_success);
     EXPECT_EQ(run("add", {"bob", "hunter2", "op"}), quiet_success);
-    for (const char* word : {"bot", "ubot", "opbot", "opubot", "admin", "super", "user"}) {
-        EXPECT_EQ(run("add", {std::string("n-") + word, "p", word}), quiet_success) << word;
+    accounts expected = {{"alice", "secret", "user"}, {"bob", "hunter2", "op"}};
+    for (const std::string word : class_words) {
+        EXPECT_EQ(run("add", {"n-" + word, "p", word}), quiet_success) << word;
+        expected.push_back({"n-" + word, "p", word});
     }
-    const accounts stored = read_accounts(db);
-    ASSERT_EQ(stored.size(), 9u);
-    EXPECT_EQ(stored[0], (std::vector<std::string>{"alice", "secret", "user"}));
-    EXPECT_EQ(stored[1], (std::vector<std::string>{"bob", "hunter2", "op"}));
-    EXPECT_EQ(stored[8], (std::vector<std::string>{"n-user", "p", "user"}));
+    EXPECT_EQ(read_accounts(db), expected);
 
     sqlite_db check(db);
     const auto stamps = check.query("SELECT created, activity FROM users WHERE nickname = 'alice'");
@@ -41,15 +29,10 @@ TEST_F(AddTest, ADuplicateNicknameFailsAndKeepsTheFirstAccount) {
     ASSERT_EQ(run("add", {"alice", "secret", "admin"}), quiet_success);
     EXPECT_EQ(
         run("add", {"alice", "other"}),
-        failure("ERROR: UNIQUE constraint failed: users.nickname\nUnable to add user \"alice\"\n"));
+        failure("ERROR: UNIQUE constraint failed: users.nickname\n" + refusal("add", "alice")));
     EXPECT_EQ(run("add", {"Alice", "other"}), quiet_success);  // case matters
     EXPECT_EQ(read_accounts(db),
               (accounts{{"alice", "secret", "admin"}, {"Alice", "other", "user"}}));
-}
-
-TEST_F(AddTest, WithoutATableItFails) {
-    EXPECT_EQ(run("add", {"alice", "secret"}),
-              failure("ERROR: no such table: users\nUnable to add user \"alice\"\n"));
 }
 
 TEST_F(AddTest, EmptyNicknameAndPasswordAreStored) {
@@ -67,35 +50,35 @@ TEST_F(FieldCheckTest, RefusedFieldsEndTheRunWithTheirMessage) {
     };
     const std::string name65 = repeat("n", 65);
     const Case cases[] = {
-        {"65-byte nickname", {"add", name65, "p"}, too_long_name},
-        {"33 two-byte characters", {"add", repeat("\xC3\xA9", 33), "p"}, too_long_name},
+        {"65-byte nickname", {"add", name65, "p"}, name_too_long},
+        {"33 two-byte characters", {"add", repeat("\xC3\xA9", 33), "p"}, name_too_long},
         {"too long wins over blank",
          {"add", std::string(" ").append(repeat("n", 64)), "p"},
-         too_long_name},
+         name_too_long},
         {"too long wins over control",
          {"add", std::string("\x01").append(repeat("n", 64)), "p"},
-         too_long_name},
-        {"leading tab", {"add", "\tx", "p"}, starts_blank},
-        {"leading CR", {"add", "\rx", "p"}, starts_blank},
-        {"leading space", {"add", " x", "p"}, starts_blank},
-        {"leading LF", {"add", "\nx", "p"}, illegal},
-        {"leading VT", {"add", "\vx", "p"}, illegal},
-        {"inner tab", {"add", "a\tb", "p"}, illegal},
-        {"control and bad UTF-8", {"add", "a\x1F\xFF", "p"}, illegal},
+         name_too_long},
+        {"leading tab", {"add", "\tx", "p"}, name_starts_blank},
+        {"leading CR", {"add", "\rx", "p"}, name_starts_blank},
+        {"leading space", {"add", " x", "p"}, name_starts_blank},
+        {"leading LF", {"add", "\nx", "p"}, name_illegal},
+        {"leading VT", {"add", "\vx", "p"}, name_illegal},
+        {"inner tab", {"add", "a\tb", "p"}, name_illegal},
+        {"control and bad UTF-8", {"add", "a\x1F\xFF", "p"}, name_illegal},
         {"first byte 0xA0", {"add", "\xA0x", "p"}, name_not_utf8},
         {"overlong nickname", {"add", "\xC0\x80", "p"}, name_not_utf8},
         {"cut-short nickname", {"add", "ab\xE2\x82", "p"}, name_not_utf8},
         {"65-byte password", {"add", "alice", repeat("p", 65)}, password_too_long},
         {"65-byte bad password", {"add", "alice", repeat("\xFF", 65)}, password_too_long},
         {"bad UTF-8 password", {"add", "alice", "\xED\xA0\x80"}, password_not_utf8},
-        {"class in capitals", {"add", "alice", "p", "OP"}, bad_class},
-        {"class with a blank", {"add", "alice", "p", " op"}, bad_class},
-        {"class with a trailing blank", {"add", "alice", "p", "op "}, bad_class},
-        {"empty class", {"add", "alice", "p", ""}, bad_class},
-        {"class prefix", {"add", "alice", "p", "opu"}, bad_class},
-        {"nickname checked first", {"add", "\tx", "\xFF", "nope"}, starts_blank},
+        {"class in capitals", {"add", "alice", "p", "OP"}, credentials_fault},
+        {"class with a blank", {"add", "alice", "p", " op"}, credentials_fault},
+        {"class with a trailing blank", {"add", "alice", "p", "op "}, credentials_fault},
+        {"empty class", {"add", "alice", "p", ""}, credentials_fault},
+        {"class prefix", {"add", "alice", "p", "opu"}, credentials_fault},
+        {"nickname checked first", {"add", "\tx", "\xFF", "nope"}, name_starts_blank},
         {"password before class", {"add", "alice", "\xFF", "nope"}, password_not_utf8},
-        {"mod with unknown class", {"mod", "alice", "root"}, bad_class},
+        {"mod with unknown class", {"mod", "alice", "root"}, credentials_fault},
         {"pass with long password", {"pass", "alice", repeat("p", 65)}, password_too_long},
         {"pass with bad password", {"pass", "alice", "\xC1\xBF"}, password_not_utf8},
     };
@@ -124,41 +107,6 @@ TEST_F(FieldCheckTest, AcceptedFieldsAtTheEdgesAreStoredExactly) {
     EXPECT_EQ(read_accounts(db), expected);
 }
 
-// Values that look like SQL, printf directives or escapes are data.
-TEST_F(ChangeTest, HostileValuesAreStoredAndMatchedExactlyAsTyped) {
-    create_table();
-    const std::vector<std::string> nicknames = {
-        "it's",
-        "'",
-        "''",
-        "'); DROP TABLE users; --",
-        "' OR '1'='1",
-        "%s%n%x",
-        "back\\slash",
-        "\"double\"",
-        repeat("'", 64),
-        repeat("\xE4\xB8\xAD", 21) + "a",
-    };
-    for (std::size_t i = 0; i < nicknames.size(); ++i) {
-        const std::string password = "p'%n\\\"" + std::to_string(i);
-        ASSERT_EQ(run("add", {nicknames[i], password, "bot"}), quiet_success) << nicknames[i];
-    }
-    ASSERT_EQ(read_accounts(db).size(), nicknames.size());
-    for (const std::string& name : nicknames) {
-        EXPECT_EQ(run("mod", {name, "super"}), quiet_success) << name;
-        EXPECT_EQ(run("pass", {name, "new'%s\\"}), quiet_success) << name;
-    }
-    const accounts stored = read_accounts(db);
-    ASSERT_EQ(stored.size(), nicknames.size());
-    for (std::size_t i = 0; i < nicknames.size(); ++i) {
-        EXPECT_EQ(stored[i], (std::vector<std::string>{nicknames[i], "new'%s\\", "super"}));
-    }
-    for (const std::string& name : nicknames) {
-        EXPECT_EQ(run("del", {name}), quiet_success) << name;
-    }
-    EXPECT_TRUE(read_accounts(db).empty());
-}
-
 TEST_F(ChangeTest, ModPassAndDelChangeExactlyTheirAccount) {
     create_table();
     ASSERT_EQ(run("add", {"alice", "a-pass"}), quiet_success);
@@ -169,27 +117,6 @@ TEST_F(ChangeTest, ModPassAndDelChangeExactlyTheirAccount) {
     EXPECT_EQ(read_accounts(db), (accounts{{"alice", "a-pass", "admin"}, {"bob", "", "op"}}));
     EXPECT_EQ(run("del", {"alice"}), quiet_success);
     EXPECT_EQ(read_accounts(db), (accounts{{"bob", "", "op"}}));
-}
-
-TEST_F(ChangeTest, AnUnknownNicknameFailsWithTheCommandsMessageOnly) {
-    create_table();
-    ASSERT_EQ(run("add", {"alice", "secret"}), quiet_success);
-    // Nicknames add would refuse are looked up as typed and match nothing.
-    for (const std::string& name :
-         {std::string("nobody"), std::string("ALICE"), std::string(" alice"), repeat("x", 200),
-          std::string("\xFF\x01\t")}) {
-        expect_no_account_named(name);
-    }
-    EXPECT_EQ(read_accounts(db), (accounts{{"alice", "secret", "user"}}));
-}
-
-TEST_F(ChangeTest, WithoutATableEachCommandReportsTheDatabaseError) {
-    EXPECT_EQ(run("del", {"a'b"}),
-              failure("ERROR: no such table: users\nUnable to delete user \"a'b\".\n"));
-    EXPECT_EQ(run("mod", {"a'b", "op"}),
-              failure("ERROR: no such table: users\nUnable to set credentials for user \"a'b\"\n"));
-    EXPECT_EQ(run("pass", {"a'b", "x"}),
-              failure("ERROR: no such table: users\nUnable to change password for user \"a'b\"\n"));
 }
 
 // A statement holds at most 1023 bytes. One that would not fit is refused
@@ -206,18 +133,16 @@ TEST_F(StatementLimitTest, TheLongestStatementRunsAndOneByteMoreIsRefused) {
 
     const std::string missing = dir.file("missing.db");
     const std::string one_more = repeat("d", 986);
-    EXPECT_EQ(userdb({missing, "del", one_more}),
-              failure("ERROR: statement too long\nUnable to delete user \"" + one_more + "\".\n"));
+    const std::string too_long = "ERROR: statement too long\n";
+    EXPECT_EQ(userdb({missing, "del", one_more}), failure(too_long + refusal("del", one_more)));
     // 493 quotes double to 986 bytes.
     const std::string quotes = repeat("'", 493);
-    EXPECT_EQ(userdb({missing, "del", quotes}),
-              failure("ERROR: statement too long\nUnable to delete user \"" + quotes + "\".\n"));
-    EXPECT_EQ(userdb({missing, "mod", repeat("m", 1000), "op"}),
-              failure("ERROR: statement too long\nUnable to set credentials for user \"" +
-                      repeat("m", 1000) + "\"\n"));
-    EXPECT_EQ(userdb({missing, "pass", repeat("m", 1000), "p"}),
-              failure("ERROR: statement too long\nUnable to change password for user \"" +
-                      repeat("m", 1000) + "\"\n"));
+    EXPECT_EQ(userdb({missing, "del", quotes}), failure(too_long + refusal("del", quotes)));
+    const std::string long_name = repeat("m", 1000);
+    EXPECT_EQ(userdb({missing, "mod", long_name, "op"}),
+              failure(too_long + refusal("mod", long_name)));
+    EXPECT_EQ(userdb({missing, "pass", long_name, "p"}),
+              failure(too_long + refusal("pass", long_name)));
     EXPECT_FALSE(file_exists(missing));
 }
 

@@ -5,17 +5,6 @@
 namespace corvane::test {
 namespace {
 
-std::string usage_text(const std::string& program) {
-    return "Usage: " + program +
-           " filename command [...]\n\nCommand syntax:\n  create\n"
-           "  add  username password [credentials = user]\n  del  username\n"
-           "  mod  username credentials\n  pass username password\n  list\n\n"
-           "Parameters:\n  'filename' is a database file\n"
-           "  'username' is a nickname (UTF-8, up to 64 bytes)\n"
-           "  'password' is a password (UTF-8, up to 64 bytes)\n"
-           "  'credentials' is one of 'admin', 'super', 'op', 'user'\n\n";
-}
-
 using DispatchTest = UserDbTest;
 
 TEST_F(DispatchTest, ShortOrUnknownInvocationShowsUsageAndTouchesNothing) {
@@ -31,8 +20,7 @@ TEST_F(DispatchTest, ShortOrUnknownInvocationShowsUsageAndTouchesNothing) {
         {db, "help"},
     };
     for (const auto& args : invocations) {
-        EXPECT_EQ(userdb(args), (run_result{1, usage_text(CORVANE_USERDB_PATH), ""}))
-            << testing::PrintToString(args);
+        EXPECT_EQ(userdb(args), (run_result{1, usage_text(), ""})) << testing::PrintToString(args);
         EXPECT_FALSE(file_exists(db)) << testing::PrintToString(args);
     }
 }
@@ -98,11 +86,10 @@ TEST_F(DispatchTest, UsageShowsTheProgramNameAsInvoked) {
     options.argv0 = "/opt/admin/bin/userdb";
     EXPECT_EQ(userdb({db}, options), (run_result{1, usage_text("/opt/admin/bin/userdb"), ""}));
     EXPECT_EQ(userdb({db, "del"}, options),
-              failure("Usage: /opt/admin/bin/userdb filename del username\n"));
+              failure(command_usage("del username", "/opt/admin/bin/userdb")));
 }
 
 TEST_F(DispatchTest, TooFewArgumentsShowTheCommandsOwnUsage) {
-    const std::string program = CORVANE_USERDB_PATH;
     struct Case {
         std::vector<std::string> args;
         std::string err;
@@ -117,8 +104,7 @@ TEST_F(DispatchTest, TooFewArgumentsShowTheCommandsOwnUsage) {
         {{"pass", "alice"}, "pass username password"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(run(c.args[0], {c.args.begin() + 1, c.args.end()}),
-                  failure("Usage: " + program + " filename " + c.err + "\n"))
+        EXPECT_EQ(run(c.args[0], {c.args.begin() + 1, c.args.end()}), failure(command_usage(c.err)))
             << c.err;
         EXPECT_FALSE(file_exists(db));
     }

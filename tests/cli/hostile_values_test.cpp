@@ -6,7 +6,16 @@
 namespace corvane::test {
 namespace {
 
-using HostileValueTest = UserDbTest;
+class HostileValueTest : public UserDbTest {
+protected:
+    // del, mod and pass of `nickname`, which no account has: each fails with
+    // its own message alone, showing the nickname as typed.
+    void expect_no_account_named(const std::string& nickname) {
+        EXPECT_EQ(run("del", {nickname}), failure(refusal("del", nickname)));
+        EXPECT_EQ(run("mod", {nickname, "admin"}), failure(refusal("mod", nickname)));
+        EXPECT_EQ(run("pass", {nickname, "owned"}), failure(refusal("pass", nickname)));
+    }
+};
 
 const accounts bystanders = {
     {"alice", "a-pass", "admin"}, {"bob", "b-pass", "op"}, {"carol", "c-pass", "user"}};
@@ -19,13 +28,19 @@ std::vector<row> schema_objects(const std::string& db) {
 }
 const std::vector<row> intact_schema = {{"index", "sqlite_autoindex_users_1"}, {"table", "users"}};
 
-// Nicknames no account has, each an attempt to reach other rows: none may
-// match, and each failure message shows the nickname as typed.
+// Nicknames no account has, each an attempt to reach other rows or a name
+// add would refuse: none may match, and each failure message shows the
+// nickname as typed.
 TEST_F(HostileValueTest, NicknamesThatMatchNoAccountReachNoOtherRow) {
     create_table();
     for (const auto& a : bystanders) ASSERT_EQ(run("add", {a[0], a[1], a[2]}), quiet_success);
 
     const std::string nicknames[] = {
+        "nobody",
+        "ALICE",
+        " alice",
+        repeat("x", 200),
+        "\xFF\x01\t",
         "' OR '1'='1",
         "' OR ''='",
         "alice' --",
@@ -84,6 +99,10 @@ TEST_F(HostileValueTest, EachStoredHostileNicknameIsChangedAlone) {
     create_table();
     const std::string four_byte = "\xF0\x9F\x90\xA6";  // U+1F426
     const std::vector<std::string> nicknames = {
+        "it's",
+        "'",
+        "''",
+        repeat("'", 64),  // 128 bytes once doubled
         "' OR '1'='1",
         "' OR 'a'='a' --",
         "'); CREATE TABLE pwned(x); --",
@@ -99,19 +118,18 @@ TEST_F(HostileValueTest, EachStoredHostileNicknameIsChangedAlone) {
         "cafe\xCC\x81",                       // ... and e plus a combining accent: two accounts
         "\xEF\xBC\x87 OR 1=1",
     };
-    const char* const words[] = {"admin", "super", "op", "user", "bot", "ubot", "opbot", "opubot"};
     accounts expected;
     for (std::size_t i = 0; i < nicknames.size(); ++i) {
         const std::string password = "p" + std::to_string(i) + "'\"\\%";
-        ASSERT_EQ(run("add", {nicknames[i], password, words[i % 8]}), quiet_success)
+        ASSERT_EQ(run("add", {nicknames[i], password, class_words[i % 8]}), quiet_success)
             << nicknames[i];
-        expected.push_back({nicknames[i], password, words[i % 8]});
+        expected.push_back({nicknames[i], password, class_words[i % 8]});
     }
     ASSERT_EQ(read_accounts(db), expected);
 
     for (std::size_t i = 0; i < nicknames.size(); ++i) {
         const std::string& name = nicknames[i];
-        const std::string word = words[(i + 3) % 8];
+        const std::string word = class_words[(i + 3) % 8];
         EXPECT_EQ(run("mod", {name, word}), quiet_success) << name;
         expected[i][2] = word;
         const std::string password = "n" + std::to_string(i) + "'\\\"%s";

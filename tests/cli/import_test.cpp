@@ -52,11 +52,7 @@ TEST_F(ImportTest, AllLinesOrNone) {
          "alice\tpw\nbob\t" + repeat("p", 65) + "\r\ncarol\tpw\n",
          failure("line 2: Password is too long.\n"),
          {}},
-        {"bad last line",
-         "alice\tpw\nbob\tpw\tboss",
-         failure("line 2: Invalid user credentials. Must be one of: 'bot', 'ubot', 'opbot', "
-                 "'opubot', 'admin', 'super', 'op' or 'user'\n"),
-         {}},
+        {"bad last line", "alice\tpw\nbob\tpw\tboss", failure("line 2: " + credentials_fault), {}},
         {"every bad line, in order",
          "a\tb\tc\td\n\n" + repeat("n", 65) +
              "\tpw\n\tpw\n\tdup\n taken\tpw\nx\t\xFF\ny\tpw\t\n"
@@ -64,9 +60,7 @@ TEST_F(ImportTest, AllLinesOrNone) {
          failure("line 1: " + expected_format + "line 3: User name is too long.\n" +
                  "line 5: ERROR: UNIQUE constraint failed: users.nickname\n" +
                  "line 6: User name cannot start with white space.\n" +
-                 "line 7: Password must be utf-8 encoded.\n" +
-                 "line 8: Invalid user credentials. Must be one of: 'bot', 'ubot', 'opbot', "
-                 "'opubot', 'admin', 'super', 'op' or 'user'\n" +
+                 "line 7: Password must be utf-8 encoded.\n" + "line 8: " + credentials_fault +
                  "line 9: ERROR: UNIQUE constraint failed: users.nickname\n" +
                  "line 10: User name contains illegal characters.\n"),
          {}},

@@ -15,10 +15,8 @@ using PasswordStdinTest = UserDbTest;
 
 TEST_F(PasswordStdinTest, ThePasswordIsTheFirstLineOfTheInput) {
     create_table();
-    const std::string add_usage = std::string("Usage: ") + CORVANE_USERDB_PATH +
-                                  " filename add username [credentials = user]\n";
-    const std::string pass_usage =
-        std::string("Usage: ") + CORVANE_USERDB_PATH + " filename pass username\n";
+    const std::string add_usage = command_usage("add username [credentials = user]");
+    const std::string pass_usage = command_usage("pass username");
     struct piped {
         std::string input;
         std::vector<std::string> args;
@@ -33,20 +31,17 @@ TEST_F(PasswordStdinTest, ThePasswordIsTheFirstLineOfTheInput) {
         {"", {"add", "b1"}, failure("No password given.\n")},
         {"\n", {"add", "b1"}, failure("No password given.\n")},
         {"\r\n", {"add", "b1"}, failure("No password given.\n")},
-        {repeat("p", 65) + "\n", {"add", "b2"}, failure("Password is too long.\n")},
-        {repeat("p", 65) + "\r\n", {"add", "b2"}, failure("Password is too long.\n")},
-        {"\xC3(\n", {"add", "b3"}, failure("Password must be utf-8 encoded.\n")},
-        {std::string("a\0b\n", 4), {"add", "b4"}, failure("Password must be utf-8 encoded.\n")},
-        {"\xFF\n", {"add", " b5"}, failure("User name cannot start with white space.\n")},
-        {"pw\n",
-         {"add", "b6", "root"},
-         failure("Invalid user credentials. Must be one of: 'bot', 'ubot', 'opbot', 'opubot', "
-                 "'admin', 'super', 'op' or 'user'\n")},
+        {repeat("p", 65) + "\n", {"add", "b2"}, failure(password_too_long)},
+        {repeat("p", 65) + "\r\n", {"add", "b2"}, failure(password_too_long)},
+        {"\xC3(\n", {"add", "b3"}, failure(password_not_utf8)},
+        {std::string("a\0b\n", 4), {"add", "b4"}, failure(password_not_utf8)},
+        {"\xFF\n", {"add", " b5"}, failure(name_starts_blank)},
+        {"pw\n", {"add", "b6", "root"}, failure(credentials_fault)},
         {"pw\n", {"add", "b7", "pw", "user"}, failure(add_usage)},
         {"pw\n", {"add"}, failure(add_usage)},
         {"changed\n", {"pass", "a1"}, quiet_success},
         {"pw\n", {"pass", "a1", "pw"}, failure(pass_usage)},
-        {"pw\n", {"pass", "nobody"}, failure("Unable to change password for user \"nobody\"\n")},
+        {"pw\n", {"pass", "nobody"}, failure(refusal("pass", "nobody"))},
     };
     for (const piped& c : cases) {
         EXPECT_EQ(run_with_input(c.input, {"-i"}, c.args[0], {c.args.begin() + 1, c.args.end()}),

@@ -85,19 +85,6 @@ void fill_leaving(const std::string& path, std::size_t spare_pages) {
 const std::string full = "ERROR: database or disk is full\n";
 const std::string read_only = "ERROR: attempt to write a readonly database\n";
 
-// The four changing commands on an account that exists, each with the
-// failure message it gives after the database's error line.
-struct change {
-    std::vector<std::string> args;
-    std::string message;
-};
-const change changes[] = {
-    {{"add", "carol", "c-pass"}, "Unable to add user \"carol\"\n"},
-    {{"pass", "alice", "new"}, "Unable to change password for user \"alice\"\n"},
-    {{"mod", "alice", "op"}, "Unable to set credentials for user \"alice\"\n"},
-    {{"del", "bob"}, "Unable to delete user \"bob\".\n"},
-};
-
 const accounts alice_and_bob = {{"alice", "a-pass", "admin"}, {"bob", "b-pass", "user"}};
 
 void add_alice_and_bob(const std::string& db, const run_options& options = {}) {
@@ -110,10 +97,11 @@ void add_alice_and_bob(const std::string& db, const run_options& options = {}) {
 // the listing stay as they were.
 void expect_every_change_refused(const std::string& db, const std::string& error,
                                  const run_options& options = {}) {
-    for (const change& c : changes) {
-        std::vector<std::string> args = c.args;
+    for (std::vector<std::string> args : every_command) {
+        if (refusal(args).empty()) continue;  // the commands that change an account
+        const std::string message = error + refusal(args);
         args.insert(args.begin(), db);
-        EXPECT_EQ(userdb(args, options), failure(error + c.message)) << c.args[0];
+        EXPECT_EQ(userdb(args, options), failure(message)) << args[1];
     }
     EXPECT_EQ(userdb({db, "list"}, options), (run_result{0, "admin\talice\nuser\tbob\n", ""}));
     EXPECT_EQ(read_accounts(db), alice_and_bob);
@@ -148,8 +136,7 @@ TEST_F(FullDiskTest, AChangeThatFindsNoSpaceFailsAndLosesNothing) {
             if (result == quiet_success) {
                 expected.push_back({name, password, "op"});
             } else {
-                EXPECT_EQ(result, failure(full + "Unable to add user \"" + name + "\"\n"))
-                    << spare << " spare pages";
+                EXPECT_EQ(result, failure(full + refusal("add", name))) << spare << " spare pages";
                 refused = true;
             }
         }

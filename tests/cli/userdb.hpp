@@ -53,6 +53,62 @@ inline run_result userdb_with_closed(const std::string& redirections,
     return run_program("/bin/sh", shell_args);
 }
 
+// Every command once, with arguments for a table that holds alice and bob:
+// add a third account, change or remove one of the two.
+inline const std::vector<std::vector<std::string>> every_command = {{"create"},
+                                                                    {"list"},
+                                                                    {"add", "carol", "c-pass"},
+                                                                    {"del", "bob"},
+                                                                    {"mod", "alice", "op"},
+                                                                    {"pass", "alice", "new"},
+                                                                    {"import"}};
+
+// What `command` says when it changed no account named `nickname`, after
+// any error line of the database; empty for the commands that name none.
+inline std::string refusal(const std::string& command, const std::string& nickname) {
+    if (command == "add") return "Unable to add user \"" + nickname + "\"\n";
+    if (command == "del") return "Unable to delete user \"" + nickname + "\".\n";
+    if (command == "mod") return "Unable to set credentials for user \"" + nickname + "\"\n";
+    if (command == "pass") return "Unable to change password for user \"" + nickname + "\"\n";
+    return "";
+}
+inline std::string refusal(const std::vector<std::string>& command) {
+    return refusal(command[0], command.size() > 1 ? command[1] : "");
+}
+
+// The eight classes an account may have.
+inline const char* const class_words[] = {"admin", "super", "op",    "user",
+                                          "bot",   "ubot",  "opbot", "opubot"};
+
+// The messages of refused fields.
+inline const std::string name_too_long = "User name is too long.\n";
+inline const std::string name_starts_blank = "User name cannot start with white space.\n";
+inline const std::string name_illegal = "User name contains illegal characters.\n";
+inline const std::string name_not_utf8 = "User name must be utf-8 encoded.\n";
+inline const std::string password_too_long = "Password is too long.\n";
+inline const std::string password_not_utf8 = "Password must be utf-8 encoded.\n";
+inline const std::string credentials_fault =
+    "Invalid user credentials. Must be one of: 'bot', 'ubot', 'opbot', 'opubot', 'admin', "
+    "'super', 'op' or 'user'\n";
+
+// The usage text, written out rather than read from the tool's source.
+inline std::string usage_text(const std::string& program = CORVANE_USERDB_PATH) {
+    return "Usage: " + program +
+           " filename command [...]\n\nCommand syntax:\n  create\n"
+           "  add  username password [credentials = user]\n  del  username\n"
+           "  mod  username credentials\n  pass username password\n  list\n\n"
+           "Parameters:\n  'filename' is a database file\n"
+           "  'username' is a nickname (UTF-8, up to 64 bytes)\n"
+           "  'password' is a password (UTF-8, up to 64 bytes)\n"
+           "  'credentials' is one of 'admin', 'super', 'op', 'user'\n\n";
+}
+
+// The usage line of one command: "add username password ...".
+inline std::string command_usage(const std::string& synopsis,
+                                 const std::string& program = CORVANE_USERDB_PATH) {
+    return "Usage: " + program + " filename " + synopsis + "\n";
+}
+
 class UserDbTest : public testing::Test {
 protected:
     temp_dir dir;
@@ -74,16 +130,6 @@ protected:
         run_options with_input;
         with_input.stdin_text = input;
         return userdb(options, with_input);
-    }
-
-    // del, mod and pass of `nickname`, which no account has: each fails with
-    // its own message alone, showing the nickname as typed.
-    void expect_no_account_named(const std::string& nickname) {
-        EXPECT_EQ(run("del", {nickname}), failure("Unable to delete user \"" + nickname + "\".\n"));
-        EXPECT_EQ(run("mod", {nickname, "admin"}),
-                  failure("Unable to set credentials for user \"" + nickname + "\"\n"));
-        EXPECT_EQ(run("pass", {nickname, "owned"}),
-                  failure("Unable to change password for user \"" + nickname + "\"\n"));
     }
 
     // A database with an empty users table.

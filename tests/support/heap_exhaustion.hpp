@@ -35,7 +35,7 @@
         }                                                                               \
     } while (0)
 
-namespace corvane_test {
+namespace corvane::test {
 
 // Null when exhaust_heap() works here, else why it does not.
 inline const char* heap_exhaustion_unavailable() {
@@ -101,4 +101,4 @@ inline bool exhaust_heap() {
     return take(1) == nullptr;
 }
 
-}  // namespace corvane_test
+}  // namespace corvane::test

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/time_zone.hpp"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -202,25 +204,8 @@ TEST(IntegerTexts, FormatTheWholeRangeEachInItsOwnBuffer) {
 // Runs each test in a fixed time zone and restores the caller's afterwards.
 class ClockStamp : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (const char* tz = std::getenv("TZ")) saved_tz_ = tz;
-        use_zone("UTC");
-    }
-    void TearDown() override {
-        if (saved_tz_) {
-            setenv("TZ", saved_tz_->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-    static void use_zone(const char* zone) {
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-
-private:
-    std::optional<std::string> saved_tz_;
+    void SetUp() override { corvane::test::time_zone::set("UTC"); }
+    corvane::test::time_zone zone_;
 };
 
 constexpr std::time_t at(int hour, int minute, int second) {
@@ -244,7 +229,7 @@ TEST_F(ClockStamp, ShowsHourAndMinuteOfTheLocalTime) {
 }
 
 TEST_F(ClockStamp, FollowsTheProcessTimeZone) {
-    use_zone("XYZ-2");  // two hours east of UTC
+    corvane::test::time_zone::set("XYZ-2");  // two hours east of UTC
     EXPECT_STREQ(clock_stamp(at(23, 30, 0)), "[01:30]");
 }
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "../support/temp_dir.hpp"
+#include "support/stderr_capture.hpp"
+#include "support/temp_dir.hpp"
+#include "support/time_zone.hpp"
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -34,6 +36,8 @@ using namespace corvane;
 namespace fs = std::filesystem;
 
 using corvane::test::read_file;
+using corvane::test::stderr_capture;
+using corvane::test::time_zone;
 using corvane::test::write_file;
 
 std::vector<std::string> lines_of(const std::string& text) {
@@ -64,38 +68,6 @@ void expect_line(const std::string& line, const std::string& field, const std::s
 // The level names as they stand in a line.
 constexpr const char* fields[] = {" FATAL", " ERROR", "  WARN", "  USER", "  INFO", " DEBUG",
                                   " TRACE", "  DUMP", "   MEM", " PROTO", "PLUGIN"};
-
-// Points fd 2 at a temporary file for the lifetime of the object; text()
-// restores it and returns what was written.
-class stderr_capture {
-public:
-    explicit stderr_capture(const fs::path& file) : file_(file) {
-        std::fflush(stderr);
-        saved_ = dup(STDERR_FILENO);
-        const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        dup2(fd, STDERR_FILENO);
-        close(fd);
-    }
-    stderr_capture(const stderr_capture&) = delete;
-    stderr_capture& operator=(const stderr_capture&) = delete;
-    ~stderr_capture() { restore(); }
-
-    std::string text() {
-        restore();
-        return read_file(file_);
-    }
-
-private:
-    void restore() {
-        if (saved_ < 0) return;
-        std::fflush(stderr);
-        dup2(saved_, STDERR_FILENO);
-        close(saved_);
-        saved_ = -1;
-    }
-    fs::path file_;
-    int saved_ = -1;
-};
 
 // The lowest file descriptor not in use.
 int lowest_free_fd() {
@@ -285,21 +257,15 @@ TEST_F(Log, LinesGoToTheFileOpenedLastOrElseToStderr) {
 // localtime_r need not look at TZ again; the stamp follows a change made
 // while the process runs, as localtime does.
 TEST_F(Log, StampFollowsAChangeOfTimeZone) {
-    const char* const saved = std::getenv("TZ");
-    const std::optional<std::string> saved_tz =
-        saved != nullptr ? std::optional<std::string>(saved) : std::nullopt;
     const fs::path file = dir_ / "tz.log";
     log_open(file.c_str(), false);
-    setenv("TZ", "UTC0", 1);
-    log_write(LVL_WARN, "utc");
-    setenv("TZ", "EAST-14", 1);  // 14 hours ahead of UTC
-    log_write(LVL_WARN, "east");
-    if (saved_tz) {
-        setenv("TZ", saved_tz->c_str(), 1);
-    } else {
-        unsetenv("TZ");
+    {
+        const time_zone zone;
+        time_zone::set("UTC0");
+        log_write(LVL_WARN, "utc");
+        time_zone::set("EAST-14");  // 14 hours ahead of UTC
+        log_write(LVL_WARN, "east");
     }
-    tzset();
 
     // Each stamp read as if it were UTC, in seconds since the epoch.
     const auto seconds_of = [](const std::string& line) {

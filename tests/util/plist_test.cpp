@@ -9,7 +9,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "../support/heap_exhaustion.hpp"
+#include "support/heap_exhaustion.hpp"
 
 namespace {
 
@@ -300,7 +300,7 @@ TEST_F(Plist, AppendListOntoItselfChangesNothing) {
 // The child reports failed checks on stderr and through its exit code.
 
 TEST(PlistOutOfMemoryDeathTest, AllocationsFailWithoutChangingTheList) {
-    if (const char* reason = corvane_test::heap_exhaustion_unavailable()) GTEST_SKIP() << reason;
+    if (const char* reason = corvane::test::heap_exhaustion_unavailable()) GTEST_SKIP() << reason;
     log_close();
     log_set_verbosity(4);
     EXPECT_EXIT(
@@ -309,7 +309,7 @@ TEST(PlistOutOfMemoryDeathTest, AllocationsFailWithoutChangingTheList) {
             plist_append(&list, a);
             log_write(LVL_USER, "heap still there");  // loads the time zone first
             int failures = 0;
-            CHILD_CHECK(corvane_test::exhaust_heap());
+            CHILD_CHECK(corvane::test::exhaust_heap());
             CHILD_CHECK(zalloc(16) == nullptr);
             CHILD_CHECK(plist_create() == nullptr);
             plist_seek_first(&list);

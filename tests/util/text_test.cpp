@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../support/temp_dir.hpp"
+#include "support/temp_dir.hpp"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -25,7 +25,7 @@
 #include <utility>
 #include <vector>
 
-#include "../support/heap_exhaustion.hpp"
+#include "support/heap_exhaustion.hpp"
 
 namespace {
 
@@ -408,7 +408,7 @@ TEST_F(Text, ForEachFileLineContinuesAfterAnInterruptedRead) {
 class TextOutOfMemoryDeathTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const char* reason = corvane_test::heap_exhaustion_unavailable())
+        if (const char* reason = corvane::test::heap_exhaustion_unavailable())
             GTEST_SKIP() << reason;
         log_close();
         log_set_verbosity(4);
@@ -426,7 +426,7 @@ TEST_F(TextOutOfMemoryDeathTest, WalksWithoutAWorkingCopyReturnMinusOne) {
             log_write(LVL_USER, "heap still there");  // loads the time zone first
             int failures = 0;
             recorder calls;
-            CHILD_CHECK(corvane_test::exhaust_heap());
+            CHILD_CHECK(corvane::test::exhaust_heap());
             CHILD_CHECK(for_each_token("a,b", ",", &calls, record) == -1);
             CHILD_CHECK(for_each_file_line(pattern, &calls, record) == -1);
             CHILD_CHECK(calls.seen.empty());
@@ -444,7 +444,7 @@ TEST_F(TextOutOfMemoryDeathTest, TokensToListClearsTheListWhenAPieceCannotBeMade
             plist list{};
             plist_append(&list, strdup("earlier"));
             plist_append(&list, strdup("items"));
-            CHILD_CHECK(corvane_test::exhaust_heap());
+            CHILD_CHECK(corvane::test::exhaust_heap());
             CHILD_CHECK(tokens_to_list("x,y", ",", &list, false) == -1);
             CHILD_CHECK(list.count == 0 && list.first == nullptr && list.last == nullptr);
             std::_Exit(failures);
@@ -463,14 +463,14 @@ TEST_F(TextOutOfMemoryDeathTest, TokensToListReleasesAPieceItCouldNotStore) {
             int failures = 0;
             plist list{};
             void* volatile spare = std::malloc(sizeof piece);  // volatile: kept at -O2
-            CHILD_CHECK(corvane_test::exhaust_heap());
-            while (corvane_test::take(sizeof piece) != nullptr) {
+            CHILD_CHECK(corvane::test::exhaust_heap());
+            while (corvane::test::take(sizeof piece) != nullptr) {
             }
             std::free(spare);
             CHILD_CHECK(tokens_to_list(piece, ",", &list, false) == 0);
             CHILD_CHECK(list.count == 0 && list.first == nullptr);
-            CHILD_CHECK(corvane_test::take(sizeof piece) != nullptr);
-            CHILD_CHECK(corvane_test::take(sizeof piece) == nullptr);
+            CHILD_CHECK(corvane::test::take(sizeof piece) != nullptr);
+            CHILD_CHECK(corvane::test::take(sizeof piece) == nullptr);
             std::_Exit(failures);
         },
         ::testing::ExitedWithCode(0), "FATAL: Unable to allocate memory\n");
