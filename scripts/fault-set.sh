@@ -132,7 +132,7 @@ f_begin_deferred() { edit 's/"BEGIN IMMEDIATE/"BEGIN DEFERRED/' "${tool_sources[
 f_sync_lowered() { edit 's/synchronous=EXTRA/synchronous=FULL/' "${tool_sources[@]}"; }
 f_quotes_kept_single() { edit "s/\\*out\\+\\+ = '\\\\'';/(void)0;/" "${tool_sources[@]}"; }
 f_statement_limit() { edit 's/(\(length\)) >= sizeof statement/$1 > sizeof statement/' "${tool_sources[@]}"; }
-f_unsafe_directory() { edit 's/\(info\.st_mode & S_IWOTH\) != 0/false/' "${tool_sources[@]}"; }
+f_unsafe_directory() { edit 's/\(info\.st_mode & S_IWOTH\) == 0/true/' "${tool_sources[@]}"; }
 f_group_readable() { edit 's/umask\(S_IRWXG \| S_IRWXO\)/umask(S_IRWXO)/' "${tool_sources[@]}"; }
 f_import_lost_tx() { edit 's/if \(transaction_lost\) break;//' "${tool_sources[@]}"; }
 # The tool: the terminal.
