@@ -57,8 +57,9 @@ void check_read(line_read read, const password_line& line) {
     if (read == line_read::end || (read == line_read::line && line.length == 0)) {
         fail("No password given.\n");
     }
-    if (read == line_read::error)
+    if (read == line_read::error) {
         fail("Unable to read the password: %s\n", std::strerror(read_errno));
+    }
 }
 
 // --- Echo off while the password is typed --------------------------------
