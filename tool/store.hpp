@@ -10,8 +10,13 @@
 // the process with status 1.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <string_view>
+
+#include "checks.hpp"
+
+struct sqlite3_stmt;
 
 namespace corvane::userdb {
 
@@ -42,17 +47,73 @@ using account_printer = void (*)(const char* credentials, const char* nickname);
 
 // Adding many accounts in one transaction, all or nothing.
 //
-// import_begin opens the database, takes the write lock at once and
-// prepares the INSERT; on failure it writes "ERROR: ..." and returns false.
-// import_account adds one account with its values bound as parameters. It
-// returns null on success, or the database's message (valid until the next
-// call); `transaction_lost` is then set when SQLite has rolled the whole
-// transaction back (a full disk, an I/O error), after which nothing more may
-// be added. import_finish commits when `commit` is true and otherwise rolls
-// back; it writes "ERROR: ..." and returns false when the commit fails.
-[[nodiscard]] bool import_begin();
-[[nodiscard]] const char* import_account(std::string_view nickname, std::string_view password,
-                                         const char* credentials, bool* transaction_lost);
-[[nodiscard]] bool import_finish(bool commit);
+// open() opens the database, takes the write lock at once (before any input
+// is read) and prepares the INSERTs; on failure it writes "ERROR: ..." and
+// returns false. add() keeps a copy of the account and sends the accounts
+// to the database IMPORT_BATCH at a time, in one multi-row INSERT: one
+// statement step per row was the import's main cost. When the database
+// refuses a batch, it is undone and its rows are sent again one at a time,
+// so the report names exactly the lines refused. Each refused line goes to
+// the reporter, in input order, with the database's message (valid during
+// the call). flush() sends what add() holds, so that the caller can report a
+// later line only after every earlier one.
+//
+// add() and flush() return false once the transaction is gone: SQLite rolled
+// it back (a full disk, an I/O error; the line that met it has been
+// reported), after which nothing more may be added, since each INSERT would
+// then commit on its own. finish(true) sends what is held and commits when
+// no line was refused; it writes "ERROR: ..." and returns false when the
+// commit fails. finish(false), or leaving the session without finish(),
+// rolls back.
+inline constexpr unsigned IMPORT_BATCH = 64;
+
+class account_import {
+public:
+    using refusal_reporter = void (*)(unsigned long long line, const char* message);
+
+    explicit account_import(refusal_reporter report) : report_(report) {}
+    ~account_import();
+    account_import(const account_import&) = delete;
+    account_import& operator=(const account_import&) = delete;
+
+    [[nodiscard]] bool open();
+    // The fields have passed the checks: at most NICKNAME_LIMIT and
+    // PASSWORD_LIMIT bytes; `credentials` is a canonical class word.
+    bool add(unsigned long long line, std::string_view nickname, std::string_view password,
+             const char* credentials);
+    bool flush();
+    [[nodiscard]] bool finish(bool commit);
+
+private:
+    struct held_account {
+        unsigned long long line;
+        const char* credentials;
+        std::size_t nickname_length;
+        std::size_t password_length;
+        char nickname[NICKNAME_LIMIT];
+        char password[PASSWORD_LIMIT];
+    };
+    // One INSERT for each power of two rows up to IMPORT_BATCH.
+    static constexpr unsigned INSERT_SIZES = std::bit_width(IMPORT_BATCH);
+    static_assert(std::has_single_bit(IMPORT_BATCH));
+
+    bool insert_rows(unsigned first, unsigned end);
+    int insert_piece(unsigned first, unsigned size);
+    int run(sqlite3_stmt* statement);
+    bool refused(unsigned row);
+    bool stop(unsigned row);
+    void close();
+
+    refusal_reporter report_;
+    bool open_ = false;
+    bool lost_ = false;
+    unsigned long long refusals_ = 0;
+    unsigned held_ = 0;
+    sqlite3_stmt* inserts_[INSERT_SIZES] = {};
+    sqlite3_stmt* savepoint_ = nullptr;
+    sqlite3_stmt* release_ = nullptr;
+    sqlite3_stmt* undo_ = nullptr;
+    held_account accounts_[IMPORT_BATCH];
+};
 
 }  // namespace corvane::userdb
