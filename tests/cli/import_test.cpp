@@ -122,6 +122,18 @@ TEST_F(ImportTest, AllLinesOrNone) {
     }
 }
 
+// A table that keeps the rows before a refused one of the same statement
+// (ON CONFLICT FAIL): the refused batch is still undone whole, so only the
+// line given twice is named.
+TEST_F(ImportTest, ATableThatKeepsPartOfAFailedStatementGetsTheSameReport) {
+    sqlite_db(db).exec(
+        "CREATE TABLE users(nickname CHAR NOT NULL UNIQUE ON CONFLICT FAIL, password CHAR NOT "
+        "NULL, credentials CHAR NOT NULL DEFAULT 'user')");
+    EXPECT_EQ(run_with_input(with_lines(batch, {{30, "n3\tpw"}}), {}, "import"),
+              failure("line 30: " + taken_twice));
+    EXPECT_TRUE(read_accounts(db).empty());
+}
+
 // A writer's lock (an exclusive one: LockTest) fails the import before any
 // input is read.
 TEST_F(ImportTest, AWriteLockHeldElsewhereFailsAtOnceAndChangesNothing) {
