@@ -54,11 +54,6 @@ const char* account_fault(const account_line& line, const char** credentials) {
     return *credentials == nullptr ? CREDENTIALS_FAULT : nullptr;
 }
 
-// A line the database refused, with its message.
-void report_refused_line(unsigned long long line, const char* message) {
-    std::fprintf(stderr, "line %llu: ERROR: %s\n", line, message);
-}
-
 }  // namespace
 
 int cmd_create(unsigned /*count*/, char** /*args*/) { return create_users_table() ? 0 : 1; }
@@ -151,6 +146,15 @@ int cmd_pass(unsigned count, char** args) {
     std::fprintf(stderr, "Unable to change password for user \"%s\"\n", args[0]);
     return 1;
 }
+
+namespace {
+
+// A line the database refused, with its message.
+void report_refused_line(unsigned long long line, const char* message) {
+    std::fprintf(stderr, "line %llu: ERROR: %s\n", line, message);
+}
+
+}  // namespace
 
 int cmd_import(unsigned /*count*/, char** /*args*/) {
     // The write lock is taken before any input is read.

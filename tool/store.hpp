@@ -50,21 +50,21 @@ using account_printer = void (*)(const char* credentials, const char* nickname);
 // open() opens the database, takes the write lock at once (before any input
 // is read) and prepares the INSERTs; on failure it writes "ERROR: ..." and
 // returns false. add() keeps a copy of the account and sends the accounts
-// to the database IMPORT_BATCH at a time, in one multi-row INSERT: one
-// statement step per row was the import's main cost. When the database
-// refuses a batch, it is undone and its rows are sent again one at a time,
-// so the report names exactly the lines refused. Each refused line goes to
-// the reporter, in input order, with the database's message (valid during
-// the call). flush() sends what add() holds, so that the caller can report a
-// later line only after every earlier one.
+// to the database IMPORT_BATCH at a time in one multi-row INSERT (one
+// statement step per row was the import's main cost); flush() sends what
+// add() holds, in pieces of a power of two rows, so that the caller reports
+// a later line only after every earlier one. A piece the database refuses
+// is undone and sent again one row at a time up to the row refused, so the
+// report names exactly the lines refused; each goes to the reporter, in
+// input order, with the database's message (valid during the call).
 //
 // add() and flush() return false once the transaction is gone: SQLite rolled
-// it back (a full disk, an I/O error; the line that met it has been
-// reported), after which nothing more may be added, since each INSERT would
-// then commit on its own. finish(true) sends what is held and commits when
-// no line was refused; it writes "ERROR: ..." and returns false when the
-// commit fails. finish(false), or leaving the session without finish(),
-// rolls back.
+// it back (a full disk, an I/O error; the first line of the piece that met
+// it has been reported), after which nothing more may be added, since each
+// INSERT would then commit on its own. finish(true) sends what is held and
+// commits when no line was refused; it writes "ERROR: ..." and returns
+// false when the commit fails. finish(false), or leaving the session
+// without finish(), rolls back.
 inline constexpr unsigned IMPORT_BATCH = 64;
 
 class account_import {
