@@ -1,6 +1,6 @@
 /* The least a program can do to import accounts: read lines of
  * NICKNAME<TAB>PASSWORD[<TAB>CLASS] from standard input and insert them, ROWS
- * lines to one multi-row INSERT (default 64; 1 is one statement step per
+ * lines to one multi-row INSERT (default 128; 1 is one statement step per
  * line), all in one transaction, on a connection set up as the tool sets up
  * its own (floor_connection.h). No field is checked and a failure is not
  * traced to its line. The import benchmark holds `corvane-userdb FILE
@@ -41,7 +41,7 @@ static int insert_rows(sqlite3_stmt *insert, int rows) {
 }
 
 int main(int argc, char **argv) {
-    const int batch = argc == 3 ? atoi(argv[2]) : 64;
+    const int batch = argc == 3 ? atoi(argv[2]) : 128;
     if (argc < 2 || argc > 3 || batch < 1 || batch > MAX_ROWS) {
         fputs("usage: import_floor FILE [ROWS] < LINES\n", stderr);
         return 2;

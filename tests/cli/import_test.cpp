@@ -43,7 +43,8 @@ std::string with_lines(int count, const std::map<int, std::string>& replaced) {
 }
 
 // The tool sends accounts to the database this many at a time.
-constexpr int batch = 64;
+constexpr int batch = 128;
+std::string line(int number) { return "line " + std::to_string(number) + ": "; }
 const std::string taken_twice = "ERROR: UNIQUE constraint failed: users.nickname\n";
 
 TEST_F(ImportTest, AllLinesOrNone) {
@@ -93,20 +94,22 @@ TEST_F(ImportTest, AllLinesOrNone) {
         {"exactly one batch", numbered_lines(batch), quiet_success, numbered_accounts(batch)},
         {"one batch and one line", numbered_lines(batch + 1), quiet_success,
          numbered_accounts(batch + 1)},
-        // Line 40 repeats line 11 and line 60 line 45: the rows after a
-        // refused one in the same batch are still added and checked.
+        // A bad line sends the lines before it, so after line 3 the
+        // batches are lines 4 to batch + 3, then batch + 4 on. Line 40
+        // repeats line 11 and line 60 line 45: the rows after a refused one
+        // in the same batch are still added and checked.
         {"bad lines in the first, a middle and the last batch, a name given in two batches",
          with_lines(3 * batch + 5, {{2, "taken\tpw"},
                                     {3, "n2\t" + repeat("p", 65)},
                                     {40, "n10\tpw"},
                                     {60, "n44\tpw"},
-                                    {batch, "twice\tpw"},
-                                    {batch + 1, "twice\tpw"},
-                                    {100, "n99"},
+                                    {batch + 3, "twice\tpw"},
+                                    {batch + 4, "twice\tpw"},
+                                    {batch + 36, "n99"},
                                     {3 * batch + 5, "n5\tpw"}}),
-         failure("line 2: " + taken_twice + "line 3: Password is too long.\n" +
-                 "line 40: " + taken_twice + "line 60: " + taken_twice + "line 65: " + taken_twice +
-                 "line 100: " + expected_format + "line 197: " + taken_twice),
+         failure("line 2: " + taken_twice + "line 3: Password is too long.\n" + "line 40: " +
+                 taken_twice + "line 60: " + taken_twice + line(batch + 4) + taken_twice +
+                 line(batch + 36) + expected_format + line(3 * batch + 5) + taken_twice),
          {}},
     };
     for (const case_& c : cases) {
