@@ -109,8 +109,11 @@ int prepare_insert(unsigned rows, sqlite3_stmt** insert) {
         "VALUES(?, ?, ?)";
     constexpr std::string_view next = ",(?, ?, ?)";
     char sql[first.size() + (IMPORT_BATCH - 1) * next.size() + 1];
-    std::size_t length = first.copy(sql, first.size());
-    for (unsigned row = 1; row < rows; ++row) length += next.copy(sql + length, next.size());
+    std::memcpy(sql, first.data(), first.size());
+    std::size_t length = first.size();
+    for (unsigned row = 1; row < rows; ++row, length += next.size()) {
+        std::memcpy(sql + length, next.data(), next.size());
+    }
     sql[length] = '\0';
     return sqlite3_prepare_v2(account_db, sql, static_cast<int>(length + 1), insert, nullptr);
 }
@@ -223,8 +226,10 @@ bool account_import::add(unsigned long long line, std::string_view nickname,
     held_account& account = accounts_[held_++];
     account.line = line;
     account.credentials = credentials;
-    account.nickname_length = nickname.copy(account.nickname, NICKNAME_LIMIT);
-    account.password_length = password.copy(account.password, PASSWORD_LIMIT);
+    account.nickname_length = nickname.size();
+    account.password_length = password.size();
+    std::memcpy(account.nickname, nickname.data(), nickname.size());
+    std::memcpy(account.password, password.data(), password.size());
     return held_ < IMPORT_BATCH || flush();
 }
 
