@@ -214,10 +214,6 @@ bool account_import::open() {
     return true;
 }
 
-account_import::~account_import() {
-    if (open_) close();
-}
-
 bool account_import::add(unsigned long long line, std::string_view nickname,
                          std::string_view password, const char* credentials) {
     if (lost_) return false;
