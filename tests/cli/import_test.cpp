@@ -42,7 +42,7 @@ std::string with_lines(int count, const std::map<int, std::string>& replaced) {
     return lines;
 }
 
-// The tool sends accounts to the database this many at a time.
+// The tool sends accounts to the database this many at a time (IMPORT_BATCH).
 constexpr int batch = 128;
 std::string line(int number) { return "line " + std::to_string(number) + ": "; }
 const std::string taken_twice = "ERROR: UNIQUE constraint failed: users.nickname\n";
