@@ -240,7 +240,7 @@ bool account_import::flush() {
 bool account_import::finish(bool commit) {
     if (!open_) return false;
     bool committed = false;
-    if (commit && flush() && refusals_ == 0) {
+    if (commit && flush() && refusals_ == 0 && sqlite3_get_autocommit(account_db) == 0) {
         char* error = nullptr;
         committed = sqlite3_exec(account_db, "COMMIT;", nullptr, nullptr, &error) == SQLITE_OK;
         if (!committed) report_error(error);
