@@ -159,38 +159,46 @@ int cmd_pass(unsigned count, char** args) {
     return 1;
 }
 
+namespace {
+
+// A line the database refused, with its message.
+void report_refused_line(unsigned long long line, const char* message) {
+    report("line %llu: ERROR: %s\n", line, message);
+}
+
+}  // namespace
+
 int cmd_import(unsigned /*count*/, char** /*args*/) {
     if (cli_context.input_closed) {
         fail("Unable to read standard input: %s\n", std::strerror(EBADF));
     }
     // The write lock is taken before any input is read.
-    if (!import_begin()) return 1;
+    account_import import(report_refused_line);
+    if (!import.open()) return 1;
 
     // Every bad line is reported, so that one run finds every mistake; the
-    // good lines are still inserted, to find nicknames given twice.
-    bool all_added = true;
+    // good lines are still inserted, to find nicknames given twice. The
+    // import stops only when the transaction is gone.
+    bool all_good = true;
     account_reader input(STDIN_FILENO);
     account_line line{};
     while (input.next(line)) {
         const char* credentials = nullptr;
         if (const char* fault = line_fault(line, &credentials)) {
+            // The lines before this one are reported first.
+            if (!import.flush()) break;
             report("line %llu: %s", line.number, fault);
-            all_added = false;
+            all_good = false;
             continue;
         }
-        bool transaction_lost = false;
-        if (const char* error =
-                import_account(line.text(0), line.text(1), credentials, &transaction_lost)) {
-            report("line %llu: ERROR: %s\n", line.number, error);
-            all_added = false;
-            if (transaction_lost) break;
-        }
+        if (!import.add(line.number, line.text(0), line.text(1), credentials)) break;
     }
+    if (!import.flush()) all_good = false;
     if (input.read_error() != 0) {
         report("Unable to read standard input: %s\n", std::strerror(input.read_error()));
-        all_added = false;
+        all_good = false;
     }
-    return import_finish(all_added) ? 0 : 1;
+    return import.finish(all_good) ? 0 : 1;
 }
 
 }  // namespace corvane::userdb

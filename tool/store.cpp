@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <bit>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -22,8 +23,6 @@ constexpr const char* SCHEMA_STATEMENT =
 
 // The one open connection, from an open to its close.
 sqlite3* account_db = nullptr;
-// The prepared INSERT of an import, while one runs.
-sqlite3_stmt* import_insert = nullptr;
 
 [[noreturn]] void report_open_failure(int result) {
     fail("Unable to open database: %s (result=%d)\n", cli_context.database_path, result);
@@ -107,6 +106,22 @@ int pass_account_row(void* context, int columns, char** values, char** /*names*/
                                                                                                : 1;
 }
 
+// Prepares the INSERT of `rows` accounts, their values bound as parameters.
+int prepare_insert(unsigned rows, sqlite3_stmt** insert) {
+    constexpr std::string_view first =
+        "INSERT INTO users (nickname, password, credentials) "
+        "VALUES(?, ?, ?)";
+    constexpr std::string_view next = ",(?, ?, ?)";
+    char sql[first.size() + (IMPORT_BATCH - 1) * next.size() + 1];
+    std::memcpy(sql, first.data(), first.size());
+    std::size_t length = first.size();
+    for (unsigned row = 1; row < rows; ++row, length += next.size()) {
+        std::memcpy(sql + length, next.data(), next.size());
+    }
+    sql[length] = '\0';
+    return sqlite3_prepare_v2(account_db, sql, static_cast<int>(length + 1), insert, nullptr);
+}
+
 }  // namespace
 
 int run_statement(const char* format, ...) {
@@ -168,7 +183,7 @@ bool for_each_account(account_printer print) {
     return result == SQLITE_OK;
 }
 
-bool import_begin() {
+bool account_import::open() {
     open_account_db();
     // IMMEDIATE takes the write lock now: a lock held elsewhere fails the
     // import before any input is read.
@@ -178,45 +193,149 @@ bool import_begin() {
         close_account_db();
         return false;
     }
-    if (sqlite3_prepare_v2(account_db,
-                           "INSERT INTO users (nickname, password, credentials) VALUES(?, ?, ?);",
-                           -1, &import_insert, nullptr) != SQLITE_OK) {
+    open_ = true;
+    int result = SQLITE_OK;
+    for (unsigned size = 0; size < INSERT_SIZES && result == SQLITE_OK; ++size) {
+        result = prepare_insert(1U << size, &inserts_[size]);
+    }
+    if (result == SQLITE_OK) {
+        result = sqlite3_prepare_v2(account_db, "SAVEPOINT batch;", -1, &savepoint_, nullptr);
+    }
+    if (result == SQLITE_OK) {
+        result = sqlite3_prepare_v2(account_db, "RELEASE batch;", -1, &release_, nullptr);
+    }
+    if (result == SQLITE_OK) {
+        result = sqlite3_prepare_v2(account_db, "ROLLBACK TO batch;", -1, &undo_, nullptr);
+    }
+    if (result != SQLITE_OK) {
         report("ERROR: %s\n", sqlite3_errmsg(account_db));
-        close_account_db();
+        close();
         return false;
     }
     return true;
 }
 
-const char* import_account(std::string_view nickname, std::string_view password,
-                           const char* credentials, bool* transaction_lost) {
-    sqlite3_bind_text(import_insert, 1, nickname.data(), static_cast<int>(nickname.size()),
-                      SQLITE_STATIC);
-    sqlite3_bind_text(import_insert, 2, password.data(), static_cast<int>(password.size()),
-                      SQLITE_STATIC);
-    sqlite3_bind_text(import_insert, 3, credentials, -1, SQLITE_STATIC);
-    const int result = sqlite3_step(import_insert);
-    sqlite3_reset(import_insert);
-    if (result == SQLITE_DONE) return nullptr;
-    // A constraint failure undoes the one INSERT; a full disk or an I/O
-    // error can undo the whole transaction, and later INSERTs would then
-    // each commit on their own.
-    *transaction_lost = sqlite3_get_autocommit(account_db) != 0;
-    return sqlite3_errmsg(account_db);
+bool account_import::add(unsigned long long line, std::string_view nickname,
+                         std::string_view password, const char* credentials) {
+    if (lost_) return false;
+    // Never cut a field short: that would store another account.
+    if (nickname.size() > NICKNAME_LIMIT || password.size() > PASSWORD_LIMIT) std::abort();
+    held_account& account = accounts_[held_++];
+    account.line = line;
+    account.credentials = credentials;
+    account.nickname_length = nickname.size();
+    account.password_length = password.size();
+    std::memcpy(account.nickname, nickname.data(), nickname.size());
+    std::memcpy(account.password, password.data(), password.size());
+    return held_ < IMPORT_BATCH || flush();
 }
 
-bool import_finish(bool commit) {
-    sqlite3_finalize(import_insert);
-    import_insert = nullptr;
+bool account_import::flush() {
+    if (lost_) return false;
+    const unsigned held = held_;
+    held_ = 0;
+    lost_ = !insert_rows(0, held);
+    return !lost_;
+}
+
+bool account_import::finish(bool commit) {
+    if (!open_) return false;
     bool committed = false;
-    if (commit && sqlite3_get_autocommit(account_db) == 0) {
+    if (commit && flush() && refusals_ == 0 && sqlite3_get_autocommit(account_db) == 0) {
         char* error = nullptr;
         committed = sqlite3_exec(account_db, "COMMIT;", nullptr, nullptr, &error) == SQLITE_OK;
         if (!committed) report_error(error);
     }
     // A transaction still open after a failed COMMIT is rolled back by the close.
-    close_account_db();
+    close();
     return committed;
+}
+
+// Sends accounts_[first, end) in pieces of a power of two rows, the largest
+// first. A piece the database refuses is undone and sent again one row at a
+// time up to the row refused; the rows after that one go on in pieces.
+// False when the transaction is gone.
+bool account_import::insert_rows(unsigned first, unsigned end) {
+    while (first < end) {
+        const unsigned size = std::bit_floor(end - first);
+        if (size == 1) {
+            if (insert_piece(first, 1) != SQLITE_DONE && !refused(first)) return false;
+            ++first;
+            continue;
+        }
+        // A failed statement undoes its own rows, unless the schema says
+        // otherwise (ON CONFLICT FAIL keeps those before the one refused);
+        // the savepoint undoes the whole piece either way.
+        if (run(savepoint_) != SQLITE_DONE) return stop(first);
+        if (insert_piece(first, size) == SQLITE_DONE) {
+            if (run(release_) != SQLITE_DONE) return stop(first);
+            first += size;
+            continue;
+        }
+        // A full disk or an I/O error can take the whole transaction with it.
+        if (sqlite3_get_autocommit(account_db) != 0) return stop(first);
+        if (run(undo_) != SQLITE_DONE || run(release_) != SQLITE_DONE) {
+            return stop(first);
+        }
+        for (const unsigned piece_end = first + size; first < piece_end;) {
+            const bool added = insert_piece(first, 1) == SQLITE_DONE;
+            if (!added && !refused(first)) return false;
+            ++first;
+            if (!added) break;
+        }
+    }
+    return true;
+}
+
+// Binds accounts_[first, first + size) to the INSERT of `size` rows and runs it.
+int account_import::insert_piece(unsigned first, unsigned size) {
+    sqlite3_stmt* insert = inserts_[std::countr_zero(size)];
+    int parameter = 1;
+    for (const held_account* account = accounts_ + first; account != accounts_ + first + size;
+         ++account) {
+        sqlite3_bind_text(insert, parameter++, account->nickname,
+                          static_cast<int>(account->nickname_length), SQLITE_STATIC);
+        sqlite3_bind_text(insert, parameter++, account->password,
+                          static_cast<int>(account->password_length), SQLITE_STATIC);
+        sqlite3_bind_text(insert, parameter++, account->credentials, -1, SQLITE_STATIC);
+    }
+    return run(insert);
+}
+
+int account_import::run(sqlite3_stmt* statement) {
+    const int result = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    return result;
+}
+
+// Reports the row with the database's latest message. True when the
+// transaction is still there: a constraint failure undoes one statement, a
+// full disk or an I/O error can undo the whole transaction, and later
+// INSERTs would then each commit on their own.
+bool account_import::refused(unsigned row) {
+    ++refusals_;
+    report_(accounts_[row].line, sqlite3_errmsg(account_db));
+    return sqlite3_get_autocommit(account_db) == 0;
+}
+
+// Reports the row and stops the import.
+bool account_import::stop(unsigned row) {
+    static_cast<void>(refused(row));
+    lost_ = true;
+    return false;
+}
+
+void account_import::close() {
+    for (sqlite3_stmt*& insert : inserts_) {
+        sqlite3_finalize(insert);
+        insert = nullptr;
+    }
+    sqlite3_finalize(savepoint_);
+    sqlite3_finalize(release_);
+    sqlite3_finalize(undo_);
+    savepoint_ = release_ = undo_ = nullptr;
+    close_account_db();
+    open_ = false;
 }
 
 }  // namespace corvane::userdb

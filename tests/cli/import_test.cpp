@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <thread>
 
 #include "cli/userdb.hpp"
@@ -22,6 +23,29 @@ std::string numbered_lines(int count) {
     for (int i = 0; i < count; ++i) lines += "n" + std::to_string(i) + "\tpw\n";
     return lines;
 }
+
+// The accounts of numbered_lines(count).
+accounts numbered_accounts(int count) {
+    accounts added;
+    for (int i = 0; i < count; ++i) added.push_back({"n" + std::to_string(i), "pw", "user"});
+    return added;
+}
+
+// numbered_lines(count) with some lines, numbered from 1, replaced.
+std::string with_lines(int count, const std::map<int, std::string>& replaced) {
+    std::string lines;
+    for (int number = 1; number <= count; ++number) {
+        const auto it = replaced.find(number);
+        lines +=
+            (it != replaced.end() ? it->second : "n" + std::to_string(number - 1) + "\tpw") + "\n";
+    }
+    return lines;
+}
+
+// The tool sends accounts to the database this many at a time (IMPORT_BATCH).
+constexpr int batch = 128;
+std::string line(int number) { return "line " + std::to_string(number) + ": "; }
+const std::string taken_twice = "ERROR: UNIQUE constraint failed: users.nickname\n";
 
 TEST_F(ImportTest, AllLinesOrNone) {
     struct case_ {
@@ -64,6 +88,26 @@ TEST_F(ImportTest, AllLinesOrNone) {
                  "line 9: ERROR: UNIQUE constraint failed: users.nickname\n" +
                  "line 10: User name contains illegal characters.\n"),
          {}},
+        {"exactly one batch", numbered_lines(batch), quiet_success, numbered_accounts(batch)},
+        {"one batch and one line", numbered_lines(batch + 1), quiet_success,
+         numbered_accounts(batch + 1)},
+        // A bad line sends the lines before it, so after line 3 the
+        // batches are lines 4 to batch + 3, then batch + 4 on. Line 40
+        // repeats line 11 and line 60 line 45: the rows after a refused one
+        // in the same batch are still added and checked.
+        {"bad lines in the first, a middle and the last batch, a name given in two batches",
+         with_lines(3 * batch + 5, {{2, "taken\tpw"},
+                                    {3, "n2\t" + repeat("p", 65)},
+                                    {40, "n10\tpw"},
+                                    {60, "n44\tpw"},
+                                    {batch + 3, "twice\tpw"},
+                                    {batch + 4, "twice\tpw"},
+                                    {batch + 36, "n99"},
+                                    {3 * batch + 5, "n5\tpw"}}),
+         failure("line 2: " + taken_twice + "line 3: Password is too long.\n" + "line 40: " +
+                 taken_twice + "line 60: " + taken_twice + line(batch + 4) + taken_twice +
+                 line(batch + 36) + expected_format + line(3 * batch + 5) + taken_twice),
+         {}},
     };
     for (const case_& c : cases) {
         const std::string file = dir.file(std::string(c.what) + ".db");
@@ -76,6 +120,18 @@ TEST_F(ImportTest, AllLinesOrNone) {
         stored.insert(stored.end(), c.added.begin(), c.added.end());
         EXPECT_EQ(read_accounts(file), stored) << c.what;
     }
+}
+
+// A table that keeps the rows before a refused one of the same statement
+// (ON CONFLICT FAIL): the refused batch is still undone whole, so only the
+// line given twice is named.
+TEST_F(ImportTest, ATableThatKeepsPartOfAFailedStatementGetsTheSameReport) {
+    sqlite_db(db).exec(
+        "CREATE TABLE users(nickname CHAR NOT NULL UNIQUE ON CONFLICT FAIL, password CHAR NOT "
+        "NULL, credentials CHAR NOT NULL DEFAULT 'user')");
+    EXPECT_EQ(run_with_input(with_lines(batch, {{30, "n3\tpw"}}), {}, "import"),
+              failure("line 30: " + taken_twice));
+    EXPECT_TRUE(read_accounts(db).empty());
 }
 
 // A writer's lock (an exclusive one: LockTest) fails the import before any
