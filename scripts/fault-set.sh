@@ -134,7 +134,7 @@ f_quotes_kept_single() { edit "s/\\*out\\+\\+ = '\\\\'';/(void)0;/" "${tool_sour
 f_statement_limit() { edit 's/(\(length\)) >= sizeof statement/$1 > sizeof statement/' "${tool_sources[@]}"; }
 f_unsafe_directory() { edit 's/\(info\.st_mode & S_IWOTH\) == 0/true/' "${tool_sources[@]}"; }
 f_group_readable() { edit 's/umask\(S_IRWXG \| S_IRWXO\)/umask(S_IRWXO)/' "${tool_sources[@]}"; }
-f_import_lost_tx() { edit 's/if \(transaction_lost\) break;//' "${tool_sources[@]}"; }
+f_import_lost_tx() { edit 's/if \(sqlite3_get_autocommit\(account_db\) != 0\) return stop\(first\);//; s/return sqlite3_get_autocommit\(account_db\) == 0;/return true;/' "${tool_sources[@]}"; }
 # The tool: the terminal.
 f_terminal_filter() { edit 's/isatty\(STDOUT_FILENO\)/isatty(-1)/' "${tool_sources[@]}"; }
 f_bidi_override() { edit 's/c <= 0x202E/c <= 0x202D/' "${tool_sources[@]}"; }
