@@ -37,7 +37,7 @@ bool is_hidden_control(std::uint32_t c) {
            c == 0x2029 || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
-void write_message(const char* format, va_list values) {
+__attribute__((format(printf, 1, 0))) void write_message(const char* format, va_list values) {
     if (isatty(STDERR_FILENO) == 0) {
         std::vfprintf(stderr, format, values);
         return;
