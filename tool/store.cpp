@@ -43,11 +43,12 @@ void open_account_db() {
     }
 
     // The name is always a file name: as a URI, "file:x?vfs=unix-none" would
-    // switch file locking off. The setting is library-wide and must come
-    // before SQLite initialises, which the open below does.
-    int result = sqlite3_config(SQLITE_CONFIG_URI, 0);
-    // For reading and writing, created if missing. The one thread never
-    // shares the connection, so it goes without a mutex. The name was
+    // switch file locking off. The one thread needs no mutex in SQLite at
+    // all. Both settings are library-wide and must come before SQLite
+    // initialises, which the open below does.
+    int result = sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
+    if (result == SQLITE_OK) result = sqlite3_config(SQLITE_CONFIG_URI, 0);
+    // For reading and writing, created if missing. The name was
     // resolved to the file itself: a link in its place now was put there
     // after the check, and is refused.
     if (result == SQLITE_OK) {
