@@ -64,6 +64,11 @@ const char* line_fault(const account_line& line, const char** credentials) {
                          credentials);
 }
 
+// A line the database refused, with its message.
+void report_refused_line(unsigned long long line, const char* message) {
+    report("line %llu: ERROR: %s\n", line, message);
+}
+
 }  // namespace
 
 int cmd_create(unsigned /*count*/, char** /*args*/) { return create_users_table() ? 0 : 1; }
@@ -158,15 +163,6 @@ int cmd_pass(unsigned count, char** args) {
     report("Unable to change password for user \"%s\"\n", args[0]);
     return 1;
 }
-
-namespace {
-
-// A line the database refused, with its message.
-void report_refused_line(unsigned long long line, const char* message) {
-    report("line %llu: ERROR: %s\n", line, message);
-}
-
-}  // namespace
 
 int cmd_import(unsigned /*count*/, char** /*args*/) {
     if (cli_context.input_closed) {
