@@ -17,13 +17,6 @@ using ImportTest = UserDbTest;
 
 const std::string expected_format = "expected NICKNAME<TAB>PASSWORD[<TAB>CLASS]\n";
 
-// `count` lines "nNUMBER<TAB>pw".
-std::string numbered_lines(int count) {
-    std::string lines;
-    for (int i = 0; i < count; ++i) lines += "n" + std::to_string(i) + "\tpw\n";
-    return lines;
-}
-
 // The accounts of numbered_lines(count).
 accounts numbered_accounts(int count) {
     accounts added;
@@ -31,7 +24,8 @@ accounts numbered_accounts(int count) {
     return added;
 }
 
-// numbered_lines(count) with some lines, numbered from 1, replaced.
+// `count` lines "nNUMBER<TAB>pw", NUMBER from 0, with some lines (numbered
+// from 1) replaced.
 std::string with_lines(int count, const std::map<int, std::string>& replaced) {
     std::string lines;
     for (int number = 1; number <= count; ++number) {
@@ -41,6 +35,8 @@ std::string with_lines(int count, const std::map<int, std::string>& replaced) {
     }
     return lines;
 }
+
+std::string numbered_lines(int count) { return with_lines(count, {}); }
 
 // The tool sends accounts to the database this many at a time (IMPORT_BATCH).
 constexpr int batch = 128;
