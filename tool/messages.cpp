@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include <corvane/chars.hpp>
 
@@ -59,8 +60,7 @@ __attribute__((format(printf, 1, 0))) void write_message(const char* format, va_
             text = large;
         }
     }
-    std::size_t end = 0;
-    while (text[end] != '\0') ++end;
+    const std::size_t end = std::strlen(text);
     const bool line_feed = end > 0 && text[end - 1] == '\n';
     if (line_feed) text[end - 1] = '\0';
     flockfile(stderr);
