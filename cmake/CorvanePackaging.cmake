@@ -24,8 +24,8 @@ if(CMAKE_LIBRARY_ARCHITECTURE)
 else()
     set(CORVANE_DEBIAN_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
 endif()
-set(CORVANE_DEBIAN_RUNTIME corvane-userdb)
-set(CORVANE_DEBIAN_DEVELOPMENT corvane-util-dev)
+set(CPACK_DEBIAN_DEBIAN_RUNTIME_PACKAGE_NAME corvane-userdb)
+set(CPACK_DEBIAN_DEBIAN_DEVELOPMENT_PACKAGE_NAME corvane-util-dev)
 
 find_program(CORVANE_GZIP gzip)
 mark_as_advanced(CORVANE_GZIP)
@@ -81,20 +81,21 @@ corvane_gzip("${debian_files}/changelog" "${debian_files}/changelog.gz")
 
 corvane_install_layout(Debian debian_runtime debian_development "${CORVANE_DEBIAN_LIBDIR}"
     "${debian_files}/corvane-userdb.1.gz" DEBIAN)
-foreach(component RUNTIME DEVELOPMENT)
-    string(TOLOWER "debian_${component}" name)
+set(CPACK_COMPONENTS_ALL debian_development)
+if(TARGET corvane-userdb)
+    list(PREPEND CPACK_COMPONENTS_ALL debian_runtime)
+endif()
+foreach(component IN LISTS CPACK_COMPONENTS_ALL)
+    string(TOUPPER "${component}" package)
     install(FILES "${debian_files}/copyright" "${debian_files}/changelog.gz"
-        DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/${CORVANE_DEBIAN_${component}}"
-        COMPONENT ${name} EXCLUDE_FROM_ALL)
+        DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${package}_PACKAGE_NAME}"
+        COMPONENT ${component} EXCLUDE_FROM_ALL)
 endforeach()
-
-set(CPACK_COMPONENTS_ALL debian_runtime debian_development)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SOURCE "${PROJECT_NAME}")
 
-set(CPACK_DEBIAN_DEBIAN_RUNTIME_PACKAGE_NAME ${CORVANE_DEBIAN_RUNTIME})
 set(CPACK_DEBIAN_DEBIAN_RUNTIME_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_DEBIAN_RUNTIME_DESCRIPTION
     "administration tool for a SQLite user account database
@@ -127,7 +128,6 @@ if(TARGET corvane-userdb)
     endif()
 endif()
 
-set(CPACK_DEBIAN_DEBIAN_DEVELOPMENT_PACKAGE_NAME ${CORVANE_DEBIAN_DEVELOPMENT})
 set(CPACK_DEBIAN_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEBIAN_DEVELOPMENT_DESCRIPTION
     "corvane utility library (static library and headers)
