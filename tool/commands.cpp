@@ -56,12 +56,11 @@ bool print_for_terminal(const char* credentials, const char* nickname) {
     return written();
 }
 
-// The message for the first fault of an import line, or null with the
-// canonical class in `credentials`.
-const char* line_fault(const account_line& line, const char** credentials) {
-    if (line.tabs == 0 || line.tabs > 2) return "expected NICKNAME<TAB>PASSWORD[<TAB>CLASS]\n";
-    return account_fault(line.text(0), line.text(1), line.tabs == 2 ? line.text(2) : DEFAULT_CLASS,
-                         credentials);
+// An import line judged: its shape, then its account.
+account_verdict judge_line(const account_line& line) {
+    if (line.tabs == 0 || line.tabs > 2) return {"expected NICKNAME<TAB>PASSWORD[<TAB>CLASS]\n"};
+    return judge_account(
+        {line.text(0), line.text(1), line.tabs == 2 ? line.text(2) : DEFAULT_CLASS});
 }
 
 // A line the database refused, with its message.
@@ -97,11 +96,12 @@ int cmd_add(unsigned count, char** args) {
     const char* class_word = piped ? args[1] : args[2];
 
     // A bad nickname stops the run before a password is read.
-    if (piped) check_nickname(args[0]);
+    check_nickname(args[0]);
     // Both sources end in a NUL, so the text is also a C string.
     const std::string_view typed_password = piped ? read_password() : args[1];
     const char* credentials =
-        check_account(args[0], typed_password, class_word != nullptr ? class_word : DEFAULT_CLASS);
+        check_account({.password = typed_password,
+                       .class_word = class_word != nullptr ? class_word : DEFAULT_CLASS});
 
     char* nickname = escape_quotes(args[0]);
     char* password = escape_quotes(typed_password.data());
@@ -179,15 +179,15 @@ int cmd_import(unsigned /*count*/, char** /*args*/) {
     account_reader input(STDIN_FILENO);
     account_line line{};
     while (input.next(line)) {
-        const char* credentials = nullptr;
-        if (const char* fault = line_fault(line, &credentials)) {
+        const account_verdict verdict = judge_line(line);
+        if (verdict.fault != nullptr) {
             // The lines before this one are reported first.
             if (!import.flush()) break;
-            report("line %llu: %s", line.number, fault);
+            report("line %llu: %s", line.number, verdict.fault);
             all_good = false;
             continue;
         }
-        if (!import.add(line.number, line.text(0), line.text(1), credentials)) break;
+        if (!import.add(line.number, line.text(0), line.text(1), verdict.credentials)) break;
     }
     if (!import.flush()) all_good = false;
     if (input.read_error() != 0) {

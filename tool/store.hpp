@@ -83,7 +83,7 @@ public:
     account_import& operator=(const account_import&) = delete;
 
     [[nodiscard]] bool open();
-    // The fields have passed the checks: at most NICKNAME_LIMIT and
+    // The fields have passed judge_account: at most NICKNAME_LIMIT and
     // PASSWORD_LIMIT bytes; `credentials` is a canonical class word.
     bool add(unsigned long long line, std::string_view nickname, std::string_view password,
              const char* credentials);
