@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "account_import.hpp"
 #include "account_lines.hpp"
 #include "checks.hpp"
 #include "dispatch.hpp"
@@ -63,6 +64,9 @@ account_verdict judge_line(const account_line& line) {
         {line.text(0), line.text(1), line.tabs == 2 ? line.text(2) : DEFAULT_CLASS});
 }
 
+// The database named on the command line.
+database named_database() { return {cli_context.database_path, cli_context.wait_seconds}; }
+
 // A line the database refused, with its message.
 void report_refused_line(unsigned long long line, const char* message) {
     report("line %llu: ERROR: %s\n", line, message);
@@ -70,7 +74,9 @@ void report_refused_line(unsigned long long line, const char* message) {
 
 }  // namespace
 
-int cmd_create(unsigned /*count*/, char** /*args*/) { return create_users_table() ? 0 : 1; }
+int cmd_create(unsigned /*count*/, char** /*args*/) {
+    return create_users_table(named_database()) ? 0 : 1;
+}
 
 int cmd_list(unsigned /*count*/, char** /*args*/) {
     // Large listings go out in big writes rather than one per line.
@@ -79,7 +85,7 @@ int cmd_list(unsigned /*count*/, char** /*args*/) {
     const account_printer print = isatty(STDOUT_FILENO) != 0 ? print_for_terminal : print_exact;
 
     flockfile(stdout);
-    const bool listed = for_each_account(print);
+    const bool listed = for_each_account(named_database(), print);
     funlockfile(stdout);
     if (write_errno != 0) fail("Unable to write standard output: %s\n", std::strerror(write_errno));
     return listed ? 0 : 1;
@@ -106,6 +112,7 @@ int cmd_add(unsigned count, char** args) {
     char* nickname = escape_quotes(args[0]);
     char* password = escape_quotes(typed_password.data());
     const int changed = run_statement(
+        named_database(),
         "INSERT INTO users (nickname, password, credentials) VALUES('%s', '%s', '%s');", nickname,
         password, credentials);
     std::free(nickname);
@@ -120,7 +127,8 @@ int cmd_del(unsigned count, char** args) {
     if (count < 1) show_command_usage(DEL_SYNOPSIS);
 
     char* nickname = escape_quotes(args[0]);
-    const int changed = run_statement("DELETE FROM users WHERE nickname = '%s';", nickname);
+    const int changed =
+        run_statement(named_database(), "DELETE FROM users WHERE nickname = '%s';", nickname);
     std::free(nickname);
 
     if (changed == 1) return 0;
@@ -133,7 +141,8 @@ int cmd_mod(unsigned count, char** args) {
     const char* credentials = check_credentials(args[1]);
 
     char* nickname = escape_quotes(args[0]);
-    const int changed = run_statement("UPDATE users SET credentials = '%s' WHERE nickname = '%s';",
+    const int changed = run_statement(named_database(),
+                                      "UPDATE users SET credentials = '%s' WHERE nickname = '%s';",
                                       credentials, nickname);
     std::free(nickname);
 
@@ -154,8 +163,9 @@ int cmd_pass(unsigned count, char** args) {
 
     char* nickname = escape_quotes(args[0]);
     char* password = escape_quotes(typed_password.data());
-    const int changed = run_statement("UPDATE users SET password = '%s' WHERE nickname = '%s';",
-                                      password, nickname);
+    const int changed =
+        run_statement(named_database(), "UPDATE users SET password = '%s' WHERE nickname = '%s';",
+                      password, nickname);
     std::free(nickname);
     std::free(password);
 
@@ -169,7 +179,7 @@ int cmd_import(unsigned /*count*/, char** /*args*/) {
         fail("Unable to read standard input: %s\n", std::strerror(EBADF));
     }
     // The write lock is taken before any input is read.
-    account_import import(report_refused_line);
+    account_import import(named_database(), report_refused_line);
     if (!import.open()) return 1;
 
     // Every bad line is reported, so that one run finds every mistake; the
