@@ -81,12 +81,11 @@ constexpr const char* SCHEMA_STATEMENT =
     "DEFAULT (DATETIME('NOW')));";
 
 // A row of the users table, passed on as class and nickname. A row of
-// another shape stops the listing.
+// another shape, or the printer's false, stops the listing (not 0).
 int pass_account_row(void* context, int columns, char** values, char** /*names*/) {
     if (columns < 3) return 1;
     const account_printer print = *static_cast<const account_printer*>(context);
-    return print(values[2] != nullptr ? values[2] : "", values[0] != nullptr ? values[0] : "") ? 0
-                                                                                               : 1;
+    return !print(values[2] != nullptr ? values[2] : "", values[0] != nullptr ? values[0] : "");
 }
 
 }  // namespace
