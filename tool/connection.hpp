@@ -1,6 +1,6 @@
 // The database a run works on, and the steps of its one connection, shared
-// by the units that use SQLite (the store, the import). Nothing above them
-// sees SQLite.
+// by the units that use SQLite (the store, the import; defined in
+// store.cpp). Nothing above them sees SQLite.
 #pragma once
 
 struct sqlite3;
