@@ -19,8 +19,12 @@ namespace corvane::userdb {
 
 namespace {
 
+// One byte over the longest password: as much as the length check needs
+// to refuse a longer one.
+constexpr std::size_t PASSWORD_KEEP = PASSWORD_LIMIT + 1;
+
 struct password_line {
-    char bytes[FIELD_KEEP + 1];
+    char bytes[PASSWORD_KEEP + 1];
     std::size_t length;
 };
 
@@ -28,7 +32,7 @@ enum class line_read { line, end, error };
 
 int read_errno = 0;  // why the last read failed
 
-// Reads one line into `line`, keeping its first FIELD_KEEP bytes; a
+// Reads one line into `line`, keeping its first PASSWORD_KEEP bytes; a
 // carriage return right before the line feed belongs to the line end. `end`
 // when the input ends before its first byte.
 line_read read_line(password_line& line) {
@@ -39,10 +43,10 @@ line_read read_line(password_line& line) {
         any = true;
         if (c == '\n') {
             // Kept only when nothing was cut; a text cut short is too long anyway.
-            if (bytes > 0 && bytes <= FIELD_KEEP && line.bytes[bytes - 1] == '\r') --line.length;
+            if (bytes > 0 && bytes <= PASSWORD_KEEP && line.bytes[bytes - 1] == '\r') --line.length;
             break;
         }
-        if (line.length < FIELD_KEEP) line.bytes[line.length++] = static_cast<char>(c);
+        if (line.length < PASSWORD_KEEP) line.bytes[line.length++] = static_cast<char>(c);
     }
     line.bytes[line.length] = '\0';
     if (std::ferror(stdin) != 0) {
@@ -167,7 +171,7 @@ std::string_view read_from_terminal() {
         const line_read second = prompt_for(terminal, "Retype password: ", again);
         if (second != line_read::line) {
             read = second == line_read::error ? second : line_read::line;
-            again.length = FIELD_KEEP + 1;  // an ended input cannot match
+            again.length = PASSWORD_KEEP + 1;  // an ended input cannot match
         }
     }
     turn_echo_on();
