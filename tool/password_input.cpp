@@ -72,10 +72,48 @@ termios typed_settings;  // the terminal as it was, restored on every way out
 volatile sig_atomic_t echo_is_off = 0;
 volatile sig_atomic_t prompt_terminal = -1;  // where the prompts go
 
-// Every signal whose default action ends the process.
-constexpr std::array ending_signals{SIGABRT, SIGALRM, SIGBUS,  SIGFPE,    SIGHUP,  SIGILL,  SIGINT,
-                                    SIGPIPE, SIGQUIT, SIGSEGV, SIGSYS,    SIGTERM, SIGTRAP, SIGUSR1,
-                                    SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF};
+// Every signal with a name whose default action ends the process on the
+// system built for. Not among them: SIGIO where it is not SIGPOLL (the BSDs
+// discard it), SIGINFO (discarded, or SIGPWR's other name), and the signals
+// the C library keeps for its threads (FreeBSD's SIGTHR, Linux's two below
+// SIGRTMIN).
+constexpr int named_ending_signals[] = {
+    SIGABRT,   SIGALRM, SIGBUS,  SIGFPE,  SIGHUP,  SIGILL,  SIGINT,  SIGPIPE,   SIGQUIT, SIGSEGV,
+    SIGSYS,    SIGTERM, SIGTRAP, SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF,
+#ifdef SIGPOLL  // SIGIO on Linux
+    SIGPOLL,
+#endif
+#ifdef SIGSTKFLT  // Linux
+    SIGSTKFLT,
+#endif
+#if defined(SIGPWR) && defined(__linux__)  // ignored by default where else it exists
+    SIGPWR,
+#endif
+#ifdef SIGEMT  // the BSDs, macOS, Solaris
+    SIGEMT,
+#endif
+#ifdef SIGLOST  // Solaris, the Hurd
+    SIGLOST,
+#endif
+#ifdef SIGLIBRT  // FreeBSD
+    SIGLIBRT,
+#endif
+};
+
+// More than any system has between SIGRTMIN and SIGRTMAX (FreeBSD: 62).
+constexpr std::size_t ENDING_SIGNAL_ROOM = std::size(named_ending_signals) + 64;
+
+// The `index`th signal whose default action ends the process: the named ones,
+// then the real-time ones, which on Linux are known only at run time. 0
+// past the last.
+int ending_signal(std::size_t index) {
+    if (index < std::size(named_ending_signals)) return named_ending_signals[index];
+#ifdef SIGRTMIN
+    const int real_time = SIGRTMIN + static_cast<int>(index - std::size(named_ending_signals));
+    if (real_time <= SIGRTMAX) return real_time;
+#endif
+    return 0;
+}
 
 void turn_echo_on() {
     if (echo_is_off != 0) {
@@ -159,12 +197,19 @@ std::string_view read_from_terminal() {
     prompt_terminal = terminal;
     tcgetattr(STDIN_FILENO, &typed_settings);
     // A signal the caller ignores stays ignored; the others find echo off.
-    std::array<struct sigaction, ending_signals.size()> callers{};
-    for (std::size_t i = 0; i < ending_signals.size(); ++i) {
-        sigaction(ending_signals[i], nullptr, &callers[i]);
-        if (callers[i].sa_handler != SIG_IGN) set_handler(ending_signals[i], end_on_signal);
+    // All are read before any is set, as a signal may have two names.
+    std::array<struct sigaction, ENDING_SIGNAL_ROOM> callers{};
+    std::size_t handled = 0;
+    for (; handled < callers.size() && ending_signal(handled) != 0; ++handled) {
+        sigaction(ending_signal(handled), nullptr, &callers[handled]);
     }
-    set_handler(SIGTSTP, stop_on_signal);
+    for (std::size_t i = 0; i < handled; ++i) {
+        if (callers[i].sa_handler != SIG_IGN) set_handler(ending_signal(i), end_on_signal);
+    }
+    // A caller that ignores ^Z has no job control to continue a stopped run.
+    struct sigaction callers_stop {};
+    sigaction(SIGTSTP, nullptr, &callers_stop);
+    if (callers_stop.sa_handler != SIG_IGN) set_handler(SIGTSTP, stop_on_signal);
     turn_echo_off();
     line_read read = prompt_for(terminal, "Password: ", entered);
     if (read == line_read::line && entered.length > 0) {
@@ -175,10 +220,8 @@ std::string_view read_from_terminal() {
         }
     }
     turn_echo_on();
-    for (std::size_t i = 0; i < ending_signals.size(); ++i) {
-        sigaction(ending_signals[i], &callers[i], nullptr);
-    }
-    set_handler(SIGTSTP, SIG_DFL);
+    for (std::size_t i = 0; i < handled; ++i) sigaction(ending_signal(i), &callers[i], nullptr);
+    sigaction(SIGTSTP, &callers_stop, nullptr);
     prompt_terminal = -1;
     if (tty >= 0) close(tty);
 
