@@ -251,7 +251,7 @@ std::vector<case_def> parse_cases(const std::string& path) {
                 added.lines = text_after(rest.substr(std::min(colon + 2, rest.size())));
             } else if (keyword == "rows:" || keyword == "query") {
                 added.lines = read_block();
-            } else if (keyword != "sql" &&
+            } else if (keyword != "sql" && keyword != "files:" &&
                        !(keyword == "no" && (rest == "file" || rest.rfind("file ", 0) == 0))) {
                 fail("unknown line: " + line);
             }
@@ -358,6 +358,16 @@ void run_step(const case_def& c, const step& s, placeholders& names) {
         sqlite_db(names.at("FILE")).exec(decode(s.raw, names));
     } else if (s.keyword == "write:") {
         write_file(names.at("FILE"), bytes_of(s.lines, names));
+    } else if (s.keyword == "files:") {
+        std::vector<std::string> wanted, got;
+        for (const std::string& word : split_words(s.raw)) wanted.push_back(decode(word, names));
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            got.push_back(entry.path().filename().string());
+        }
+        std::sort(wanted.begin(), wanted.end());
+        std::sort(got.begin(), got.end());
+        if (got != wanted)
+            ADD_FAILURE_AT(c.path.c_str(), s.line) << "files: " << testing::PrintToString(got);
     } else {
         // no file [NAME], rows: [NAME] and query SQL: NAME is in the case's directory.
         const std::string named = s.keyword == "no"      ? s.raw.substr(4)
