@@ -2,9 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 
 #include "messages.hpp"
 
@@ -12,13 +12,39 @@ namespace corvane::userdb {
 
 namespace {
 
+// True when the users table lets a multi-row INSERT OR FAIL name the row
+// it refuses: no conflict clause of its own (OR FAIL would override it), no
+// trigger (one may add its row and then refuse it, or roll the whole
+// transaction back, which leaves no trace of the row that did it) and no
+// foreign key. Any mention of those words counts.
+int is_plain_table(bool* plain) {
+    sqlite3_stmt* query = nullptr;
+    int result = sqlite3_prepare_v2(
+        account_db,
+        "SELECT count(*) FROM sqlite_master WHERE tbl_name = 'users' COLLATE NOCASE AND "
+        "(type = 'trigger' OR sql LIKE '%CONFLICT%' OR sql LIKE '%REFERENCES%');",
+        -1, &query, nullptr);
+    if (result == SQLITE_OK && (result = sqlite3_step(query)) == SQLITE_ROW) {
+        *plain = sqlite3_column_int(query, 0) == 0;
+        result = SQLITE_OK;
+    }
+    sqlite3_finalize(query);
+    return result;
+}
+
 // Prepares the INSERT of `rows` accounts, their values bound as parameters.
-int prepare_insert(unsigned rows, sqlite3_stmt** insert) {
-    constexpr std::string_view first =
+// With OR FAIL a refused row stops the statement with the rows before it
+// added, so that their count names the row refused.
+int prepare_insert(bool or_fail, unsigned rows, sqlite3_stmt** insert) {
+    constexpr std::string_view failing =
+        "INSERT OR FAIL INTO users (nickname, password, credentials) "
+        "VALUES(?, ?, ?)";
+    constexpr std::string_view plain =
         "INSERT INTO users (nickname, password, credentials) "
         "VALUES(?, ?, ?)";
     constexpr std::string_view next = ",(?, ?, ?)";
-    char sql[first.size() + (IMPORT_BATCH - 1) * next.size() + 1];
+    const std::string_view first = or_fail ? failing : plain;
+    char sql[failing.size() + (IMPORT_BATCH - 1) * next.size() + 1];
     std::memcpy(sql, first.data(), first.size());
     std::size_t length = first.size();
     for (unsigned row = 1; row < rows; ++row, length += next.size()) {
@@ -35,27 +61,37 @@ int run(sqlite3_stmt* statement) {
     return result;
 }
 
+// True when the multi-row INSERT OR FAIL that just failed after adding
+// `added` of its `size` rows stopped at the next one, refused: a constraint
+// that honours OR FAIL refused it and the transaction is still there. Any
+// other failure may have undone the statement (or the whole transaction) or
+// left part of it, and names no row.
+bool stopped_at_refused_row(unsigned added, unsigned size) {
+    if (added >= size || sqlite3_get_autocommit(account_db) != 0) return false;
+    switch (sqlite3_extended_errcode(account_db)) {
+        case SQLITE_CONSTRAINT_CHECK:
+        case SQLITE_CONSTRAINT_NOTNULL:
+        case SQLITE_CONSTRAINT_PRIMARYKEY:
+        case SQLITE_CONSTRAINT_ROWID:
+        case SQLITE_CONSTRAINT_UNIQUE:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 bool account_import::open() {
-    open_account_db(db_);
-    // IMMEDIATE takes the write lock now: a lock held elsewhere fails the
-    // import before any input is read.
-    char* error = nullptr;
-    if (execute("BEGIN IMMEDIATE;", nullptr, nullptr, &error) != SQLITE_OK) {
-        report_error(error);
-        close_account_db();
-        return false;
-    }
+    // The write lock is taken now: a lock held elsewhere fails the import
+    // before any input is read.
+    if (!begin_bulk_write(db_)) return false;
     open_ = true;
-    int result = SQLITE_OK;
-    for (unsigned size = 0; size < INSERT_SIZES && result == SQLITE_OK; ++size) {
-        result = prepare_insert(1U << size, &inserts_[size]);
-    }
-    const char* const sql[] = {"SAVEPOINT batch;", "RELEASE batch;", "ROLLBACK TO batch;"};
-    sqlite3_stmt** const statements[] = {&savepoint_, &release_, &undo_};
-    for (std::size_t i = 0; i < 3 && result == SQLITE_OK; ++i) {
-        result = sqlite3_prepare_v2(account_db, sql[i], -1, statements[i], nullptr);
+    bool plain = false;
+    int result = is_plain_table(&plain);
+    if (!plain) largest_ = 1;
+    for (unsigned size = 1; size <= largest_ && result == SQLITE_OK; size *= 2) {
+        result = prepare_insert(plain, size, &inserts_[std::countr_zero(size)]);
     }
     if (result != SQLITE_OK) {
         report("ERROR: %s\n", sqlite3_errmsg(account_db));
@@ -102,35 +138,23 @@ bool account_import::finish(bool commit) {
 }
 
 // Sends accounts_[first, end) in pieces of a power of two rows, the largest
-// first. A piece the database refuses is undone and sent again one row at a
-// time up to the row refused; the rows after that one go on in pieces.
-// False when the transaction is gone.
+// first, up to largest_. A piece that stops at a refused row has added the
+// rows before it: that row is reported and the rows after it go on in
+// pieces. False when the session cannot go on.
 bool account_import::insert_rows(unsigned first, unsigned end) {
     while (first < end) {
-        const unsigned size = std::bit_floor(end - first);
-        if (size == 1) {
-            if (insert_piece(first, 1) != SQLITE_DONE && !refused(first)) return false;
-            ++first;
-            continue;
-        }
-        // A failed statement undoes its own rows, unless the schema says
-        // otherwise (ON CONFLICT FAIL keeps those before the one refused);
-        // the savepoint undoes the whole piece either way.
-        if (run(savepoint_) != SQLITE_DONE) return stop(first);
+        const unsigned size = std::min(std::bit_floor(end - first), largest_);
         if (insert_piece(first, size) == SQLITE_DONE) {
-            if (run(release_) != SQLITE_DONE) return stop(first);
             first += size;
             continue;
         }
-        // A full disk or an I/O error can take the whole transaction with it.
-        if (sqlite3_get_autocommit(account_db) != 0) return stop(first);
-        if (run(undo_) != SQLITE_DONE || run(release_) != SQLITE_DONE) return stop(first);
-        for (const unsigned piece_end = first + size; first < piece_end;) {
-            const bool added = insert_piece(first, 1) == SQLITE_DONE;
-            if (!added && !refused(first)) return false;
-            ++first;
-            if (!added) break;
+        if (size > 1) {
+            const auto added = static_cast<unsigned>(sqlite3_changes(account_db));
+            if (!stopped_at_refused_row(added, size)) return abandon();
+            first += added;
         }
+        if (!refused(first)) return false;
+        ++first;
     }
     return true;
 }
@@ -160,17 +184,15 @@ bool account_import::refused(unsigned row) {
     return sqlite3_get_autocommit(account_db) == 0;
 }
 
-// Reports the row and stops the import.
-bool account_import::stop(unsigned row) {
-    static_cast<void>(refused(row));
-    lost_ = true;
+// Says that the import stops where no line can be named.
+bool account_import::abandon() {
+    report("ERROR: %s (import abandoned)\n", sqlite3_errmsg(account_db));
     return false;
 }
 
 void account_import::close() {
     // The session ends here: nothing runs its statements again.
     for (sqlite3_stmt* insert : inserts_) sqlite3_finalize(insert);
-    for (sqlite3_stmt* statement : {savepoint_, release_, undo_}) sqlite3_finalize(statement);
     close_account_db();
     open_ = false;
 }

@@ -15,21 +15,24 @@ namespace corvane::userdb {
 
 // How many accounts go to the database in one INSERT (docs/performance.md
 // gives the measurements behind the number).
-inline constexpr unsigned IMPORT_BATCH = 128;
+inline constexpr unsigned IMPORT_BATCH = 512;
 
 // open() opens the database, takes the write lock at once (before any input
 // is read) and prepares the INSERTs; on failure it writes "ERROR: ..." and
 // returns false. add() keeps a copy of the account and sends the accounts
-// to the database IMPORT_BATCH at a time; flush() sends what add() holds,
+// to the database IMPORT_BATCH at a time (one at a time to a table with a
+// trigger or a conflict clause of its own); flush() sends what add() holds,
 // so that the caller reports a later line only after every earlier one.
 // Each line the database refuses goes to the reporter, in input order, with
 // the database's message (valid during the call), and the session goes on
 // with the lines after it, so that one run reports every refusal.
 //
-// add() and flush() return false once the transaction is gone: SQLite rolled
-// it back (a full disk, an I/O error; the first line of the piece that met
-// it has been reported), after which nothing more may be added, since each
-// INSERT would then commit on its own. finish(true) sends what is held and
+// add() and flush() return false once the session cannot go on: SQLite
+// rolled the transaction back (a trigger's RAISE(ROLLBACK), a full disk, an
+// I/O error), after which each INSERT would commit on its own, or a failure
+// left unknown which rows of a statement were added. The line that met it
+// has been reported when it is known (its statement held that row alone),
+// else "ERROR: MESSAGE (import abandoned)". finish(true) sends what is held and
 // commits when no line was refused; it writes "ERROR: ..." and returns
 // false when the commit fails. finish(false) rolls back. A session the
 // process leaves without finish() (ended by exit or killed) never commits:
@@ -67,7 +70,7 @@ private:
     bool insert_rows(unsigned first, unsigned end);
     int insert_piece(unsigned first, unsigned size);
     bool refused(unsigned row);
-    bool stop(unsigned row);
+    bool abandon();
     void close();
 
     database db_;
@@ -76,10 +79,8 @@ private:
     bool lost_ = false;
     unsigned long long refusals_ = 0;
     unsigned held_ = 0;
+    unsigned largest_ = IMPORT_BATCH;  // rows in one INSERT at most
     sqlite3_stmt* inserts_[INSERT_SIZES] = {};
-    sqlite3_stmt* savepoint_ = nullptr;
-    sqlite3_stmt* release_ = nullptr;
-    sqlite3_stmt* undo_ = nullptr;
     held_account accounts_[IMPORT_BATCH];
 };
 

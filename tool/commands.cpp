@@ -139,7 +139,7 @@ int cmd_import(const command_call& call) {
 
     // Every bad line is reported, so that one run finds every mistake; the
     // good lines are still inserted, to find nicknames given twice. The
-    // import stops only when the transaction is gone.
+    // import stops only when it cannot go on (see account_import).
     bool all_good = true;
     account_reader input(STDIN_FILENO);
     account_line line{};
