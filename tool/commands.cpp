@@ -25,8 +25,8 @@ namespace {
 
 // The listing writes with putc_unlocked, which inlines to a store into
 // stdio's buffer; cmd_list holds the stream's lock for the whole listing.
-void put_text(const char* text) {
-    for (; *text != '\0'; ++text) putc_unlocked(*text, stdout);
+void put_text(std::string_view text) {
+    for (const char byte : text) putc_unlocked(byte, stdout);
 }
 
 int write_errno = 0;  // why the listing could not be written
@@ -39,7 +39,7 @@ bool written() {
 }
 
 // To a pipe or a file: the bytes exactly as stored.
-bool print_exact(const char* credentials, const char* nickname) {
+bool print_exact(std::string_view credentials, std::string_view nickname) {
     put_text(credentials);
     putc_unlocked('\t', stdout);
     put_text(nickname);
@@ -48,7 +48,7 @@ bool print_exact(const char* credentials, const char* nickname) {
 }
 
 // To a terminal: nothing the terminal could act on.
-bool print_for_terminal(const char* credentials, const char* nickname) {
+bool print_for_terminal(std::string_view credentials, std::string_view nickname) {
     put_for_terminal(credentials, stdout);
     putc_unlocked('\t', stdout);
     put_for_terminal(nickname, stdout);

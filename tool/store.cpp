@@ -98,13 +98,16 @@ int ignore_rows(void* /*context*/, int /*columns*/, char** /*values*/, char** /*
     return 0;
 }
 
-// A row of the users table, passed on as class and nickname. A row of
-// another shape stops the listing.
-int pass_account_row(void* context, int columns, char** values, char** /*names*/) {
-    if (columns < 3) return 1;
-    const account_printer print = *static_cast<const account_printer*>(context);
-    return print(values[2] != nullptr ? values[2] : "", values[0] != nullptr ? values[0] : "") ? 0
-                                                                                               : 1;
+// Column `column` of the current row, every byte of it; a NULL as the empty
+// text. False when memory ran out turning the value into text.
+bool column_text(sqlite3_stmt* row, int column, std::string_view* text) {
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
+    if (bytes == nullptr) {
+        *text = {};
+        return sqlite3_column_type(row, column) == SQLITE_NULL;
+    }
+    *text = {bytes, static_cast<std::size_t>(sqlite3_column_bytes(row, column))};
+    return true;
 }
 
 // Prepares the INSERT of `rows` accounts, their values bound as parameters.
@@ -177,11 +180,25 @@ bool create_users_table() {
 
 bool for_each_account(account_printer print) {
     open_account_db();
-    char* error = nullptr;
-    const int result = execute("SELECT * FROM users;", pass_account_row, &print, &error);
-    sqlite3_free(error);
+    // By name, so that no other column (the password) is printed whatever
+    // the order of the columns; from the table itself, in its own order,
+    // never from an index that holds those columns.
+    sqlite3_stmt* query = nullptr;
+    int result = sqlite3_prepare_v2(
+        account_db, "SELECT credentials, nickname FROM users NOT INDEXED;", -1, &query, nullptr);
+    if (result == SQLITE_OK) {
+        std::string_view credentials;
+        std::string_view nickname;
+        while ((result = sqlite3_step(query)) == SQLITE_ROW) {
+            if (!column_text(query, 0, &credentials) || !column_text(query, 1, &nickname) ||
+                !print(credentials, nickname)) {
+                break;
+            }
+        }
+    }
+    sqlite3_finalize(query);
     close_account_db();
-    return result == SQLITE_OK;
+    return result == SQLITE_DONE;
 }
 
 bool account_import::open() {

@@ -38,12 +38,13 @@ int run_statement(const char* format, ...) __attribute__((format(printf, 1, 2)))
 // written). Any other failure is written as "ERROR: ..." and gives false.
 [[nodiscard]] bool create_users_table();
 
-// Calls `print` with the class and the nickname of every account, in the
-// order the database keeps them, until it returns false; a NULL comes as the
-// empty text. False, with nothing written, when the query fails, `print`
-// stops it or a row has fewer than three columns; the rows printed before
-// stay printed.
-using account_printer = bool (*)(const char* credentials, const char* nickname);
+// Calls `print` with the `credentials` and the `nickname` column of every
+// account, by name whatever the table's shape, in the order the table keeps
+// them, until it returns false. Each value comes whole, a NUL inside
+// included; a NULL comes as the empty text. False, with nothing written,
+// when the query fails (a table without those columns too) or `print` stops
+// it; the rows printed before stay printed.
+using account_printer = bool (*)(std::string_view credentials, std::string_view nickname);
 [[nodiscard]] bool for_each_account(account_printer print);
 
 // Adding many accounts in one transaction, all or nothing.
