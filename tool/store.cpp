@@ -93,6 +93,33 @@ void report_error(char* error) {
     sqlite3_free(error);
 }
 
+// True when changes may go to `users`: it is an ordinary table, or there is
+// none (the change then fails with SQLite's "no such table: users"). A view
+// is refused, since SQLite does not count the rows its INSTEAD OF triggers
+// change and a change made would be reported as failed; so is a virtual
+// table, whose module, not SQLite's own storage, would keep the accounts.
+// Both have no root page of their own. Refused, it writes "ERROR: users is
+// not a table"; a schema that cannot be read, "ERROR: " and the database's
+// message. One query of the schema (a trigger may be named users too) on the
+// open connection, inside the caller's transaction if there is one.
+[[nodiscard]] bool users_is_changeable() {
+    sqlite3_stmt* query = nullptr;
+    int result = sqlite3_prepare_v2(account_db,
+                                    "SELECT rootpage FROM sqlite_master WHERE name = 'users' "
+                                    "COLLATE NOCASE AND type <> 'trigger';",
+                                    -1, &query, nullptr);
+    if (result == SQLITE_OK) result = sqlite3_step(query);
+    const bool changeable =
+        result == SQLITE_DONE || (result == SQLITE_ROW && sqlite3_column_int64(query, 0) != 0);
+    if (result != SQLITE_DONE && result != SQLITE_ROW) {
+        report("ERROR: %s\n", sqlite3_errmsg(account_db));
+    } else if (!changeable) {
+        report("ERROR: users is not a table\n");
+    }
+    sqlite3_finalize(query);
+    return changeable;
+}
+
 // The statements run here produce no rows; the callback only lets them run on.
 int ignore_rows(void* /*context*/, int /*columns*/, char** /*values*/, char** /*names*/) {
     return 0;
@@ -142,7 +169,9 @@ int run_statement(const char* format, ...) {
 
     open_account_db();
     char* error = nullptr;
-    if (execute(statement, ignore_rows, nullptr, &error) != SQLITE_OK) report_error(error);
+    if (users_is_changeable() && execute(statement, ignore_rows, nullptr, &error) != SQLITE_OK) {
+        report_error(error);
+    }
     const int changed = sqlite3_changes(account_db);
     close_account_db();
     return changed;
@@ -212,6 +241,10 @@ bool account_import::open() {
         return false;
     }
     open_ = true;
+    if (!users_is_changeable()) {
+        close();
+        return false;
+    }
     int result = SQLITE_OK;
     for (unsigned size = 0; size < INSERT_SIZES && result == SQLITE_OK; ++size) {
         result = prepare_insert(1U << size, &inserts_[size]);

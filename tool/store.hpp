@@ -25,8 +25,9 @@ inline constexpr std::size_t STATEMENT_LIMIT = 1024;
 
 // Formats one statement, runs it and returns the number of rows it changed.
 // A database error is written as "ERROR: ..."; a statement that does not fit
-// STATEMENT_LIMIT is refused before the database is opened, and 0 is
-// returned.
+// STATEMENT_LIMIT is refused before the database is opened, and a `users`
+// that is not an ordinary table before the statement runs ("ERROR: users is
+// not a table"); then 0 is returned.
 int run_statement(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // A new heap copy of `text` with every single quote doubled; the caller

@@ -65,6 +65,41 @@ TEST_F(SchemaTest, AFileThatIsNotADatabaseIsReportedAndLeftAlone) {
     EXPECT_EQ(read_file(db), "just some text, not a database\n");
 }
 
+// A view whose INSTEAD OF triggers write another table (SQLite does not
+// count those changes: each change was made and then reported as failed),
+// and a virtual table: refused by every command that changes accounts,
+// before anything changes. list reads through them.
+TEST_F(SchemaTest, AUsersThatIsNotAnOrdinaryTableIsNeverChanged) {
+    const std::string view = dir.file("view.db");
+    sqlite_db(view).exec(
+        "CREATE TABLE kept(nickname UNIQUE, password, credentials);"
+        "INSERT INTO kept VALUES('alice', 'a', 'user'), ('bob', 'b', 'op');"
+        "CREATE VIEW users AS SELECT * FROM kept;"
+        "CREATE TRIGGER i INSTEAD OF INSERT ON users BEGIN INSERT INTO kept VALUES(NEW.nickname, "
+        "NEW.password, NEW.credentials); END;"
+        "CREATE TRIGGER d INSTEAD OF DELETE ON users BEGIN DELETE FROM kept WHERE nickname = "
+        "OLD.nickname; END;"
+        "CREATE TRIGGER u INSTEAD OF UPDATE ON users BEGIN UPDATE kept SET password = "
+        "NEW.password, credentials = NEW.credentials WHERE nickname = OLD.nickname; END;");
+    const std::string virtual_table = dir.file("virtual.db");
+    sqlite_db(virtual_table)
+        .exec(
+            "CREATE VIRTUAL TABLE users USING fts4(nickname, password, credentials);"
+            "INSERT INTO users VALUES('alice', 'a', 'user'), ('bob', 'b', 'op');");
+    for (const std::string& file : {view, virtual_table}) {
+        const std::string before = read_file(file);
+        for (const std::vector<std::string>& args : every_command) {
+            if (args[0] == "create" || args[0] == "list") continue;
+            std::vector<std::string> line{file};
+            line.insert(line.end(), args.begin(), args.end());
+            EXPECT_EQ(userdb(line), failure("ERROR: users is not a table\n" + refusal(args)))
+                << file << " " << args[0];
+        }
+        EXPECT_TRUE(read_file(file) == before) << file;
+        EXPECT_EQ(userdb({file, "list"}), (run_result{0, "user\talice\nop\tbob\n", ""}));
+    }
+}
+
 // The open creates the file, as any open does; then each command but create
 // meets the missing table.
 TEST_F(SchemaTest, WithoutTheTableEveryCommandReportsTheDatabaseError) {
