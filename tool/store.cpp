@@ -65,6 +65,11 @@ void open_account_db() {
     if (result == SQLITE_OK) {
         result = sqlite3_db_config(account_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     }
+    // A page whose cells overlap or overrun it is reported as corrupt when it
+    // is loaded, before a change is built on it and spreads the damage.
+    if (result == SQLITE_OK) {
+        result = sqlite3_exec(account_db, "PRAGMA cell_size_check=ON;", nullptr, nullptr, nullptr);
+    }
     // Without -w a lock held elsewhere fails the command at once.
     if (result == SQLITE_OK && cli_context.wait_seconds > 0) {
         result = sqlite3_busy_timeout(account_db, cli_context.wait_seconds * 1000);

@@ -5,7 +5,8 @@
 // Opening refuses a database whose directory every user may write (another
 // user could plant its journal there and read the passwords written into
 // it), takes the name as a plain file name (never as a URI), and sets the
-// connection up for durable commits and against crafted schemas. A file that
+// connection up for durable commits, against crafted schemas and against
+// damaged pages (each page's cells are checked as it is loaded). A file that
 // cannot be opened is reported as "Unable to open database: ..." and ends
 // the process with status 1.
 #pragma once

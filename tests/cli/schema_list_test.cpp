@@ -100,6 +100,30 @@ TEST_F(SchemaTest, AUsersThatIsNotAnOrdinaryTableIsNeverChanged) {
     }
 }
 
+// Alice's cell pointer aimed into the header of the table's page: the cell
+// check finds it as the page is loaded, before a change is built on it.
+// Without it, add and del exited 0 and list printed what it found there.
+TEST_F(SchemaTest, ADamagedPageIsFoundBeforeAnyChange) {
+    create_table();
+    ASSERT_EQ(run("add", {"alice", "a"}), quiet_success);
+    ASSERT_EQ(run("add", {"bob", "b"}), quiet_success);
+    std::string bytes = read_file(db);
+    const std::size_t page =
+        static_cast<unsigned char>(bytes[16]) * 256u + static_cast<unsigned char>(bytes[17]);
+    bytes[page + 8] = bytes[page + 9] = '\0';  // page 2's first cell pointer
+    write_file(db, bytes);
+    for (const std::vector<std::string>& args : every_command) {
+        if (args[0] == "create" || args[0] == "import") continue;
+        const std::string err =
+            args[0] == "list" ? "" : "ERROR: database disk image is malformed\n";
+        EXPECT_EQ(run(args[0], {args.begin() + 1, args.end()}), failure(err + refusal(args)))
+            << args[0];
+    }
+    EXPECT_EQ(run_with_input("carol\tc\n", {}, "import"),
+              failure("line 1: ERROR: database disk image is malformed\n"));
+    EXPECT_TRUE(read_file(db) == bytes);
+}
+
 // The open creates the file, as any open does; then each command but create
 // meets the missing table.
 TEST_F(SchemaTest, WithoutTheTableEveryCommandReportsTheDatabaseError) {
