@@ -148,10 +148,6 @@ TEST_F(AccountFileTest, AListingToATerminalShowsNothingTheTerminalWouldObey) {
             exact += "\x1b[2Jop\t" + name.stored + "\n";
             safe += "?[2Jop\t" + name.on_terminal + "\n";
         }
-        seed.exec(
-            "INSERT INTO users (nickname, password) VALUES (CAST(X'6E00756C' AS TEXT), 'pw')");
-        exact += std::string("user\tn\0ul\n", 10);
-        safe += "user\tn?ul\n";
     }
     terminal_child terminal(CORVANE_USERDB_PATH, {db, "list"});
     EXPECT_EQ(terminal.wait(), 0);
