@@ -1,6 +1,6 @@
-// The account file against a hostile local user: names taken literally,
-// directories other users may write, stored text a terminal would obey, and
-// commits that must reach the disk.
+// The account file against a hostile local user: directories other users
+// may write, stored text a terminal would obey, and commits that must reach
+// the disk (names taken literally: cases/file_names.cases).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,26 +28,6 @@ std::vector<std::string> entries(const std::string& directory) {
     return names;
 }
 
-// Read as URIs, these names would open read-only, switch file locking off
-// (concurrent writers would then lose each other's commits) or name no file.
-TEST_F(AccountFileTest, ANameIsAlwaysTheFileOfExactlyThatName) {
-    run_options here;
-    here.cwd = dir.path();
-    const std::vector<std::string> names = {"file:plain.db", "file:ro.db?mode=ro",
-                                            "file:nolock.db?vfs=unix-none", "file:frag.db#part",
-                                            ":memory:"};
-    for (const std::string& name : names) {
-        EXPECT_EQ(userdb({name, "create"}, here), quiet_success) << name;
-        EXPECT_EQ(userdb({name, "add", "alice", "pw"}, here), quiet_success) << name;
-        EXPECT_EQ(read_accounts(dir.file(name)), (accounts{{"alice", "pw", "user"}})) << name;
-    }
-    std::vector<std::string> sorted = names;
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(entries(dir.path()), sorted);
-    // "" names no file (SQLite would open a temporary database instead).
-    EXPECT_EQ(userdb({"", "create"}, here), failure("Unable to open database:  (result=14)\n"));
-}
-
 TEST_F(AccountFileTest, ADirectoryEveryUserMayWriteIsRefusedForEveryCommand) {
     const std::string open_dir = dir.file("open");
     const std::string safe_dir = dir.file("safe");
@@ -62,7 +42,6 @@ TEST_F(AccountFileTest, ADirectoryEveryUserMayWriteIsRefusedForEveryCommand) {
     // Run in the open directory, so that a bare name has "." as its directory.
     run_options in_open;
     in_open.cwd = open_dir;
-    in_open.stdin_text = "";
     const std::pair<std::string, std::string> places[] = {
         {existing, open_dir},
         {open_dir + "/new.db", open_dir},
@@ -73,11 +52,11 @@ TEST_F(AccountFileTest, ADirectoryEveryUserMayWriteIsRefusedForEveryCommand) {
     for (const mode_t mode : {0777u, 01777u}) {
         ASSERT_EQ(chmod(open_dir.c_str(), mode), 0);
         for (const auto& [path, refused] : places) {
-            for (std::vector<std::string> args : every_command) {
-                args.insert(args.begin(), path);
-                EXPECT_EQ(userdb(args, in_open), failure("Unsafe database directory: " + refused +
-                                                         " (writable by every user)\n"))
-                    << std::oct << mode << " " << testing::PrintToString(args);
+            for (const command_row& entry : every_command) {
+                EXPECT_EQ(run_row(path, entry, in_open),
+                          failure("Unsafe database directory: " + refused +
+                                  " (writable by every user)\n"))
+                    << std::oct << mode << " " << path << " " << entry.args[0];
             }
         }
         EXPECT_EQ(entries(open_dir), (std::vector<std::string>{"into-safe.db", "users.db"}));
@@ -92,10 +71,14 @@ TEST_F(AccountFileTest, ADirectoryEveryUserMayWriteIsRefusedForEveryCommand) {
     }
     const std::string long_target = "../open/" + repeat("./", PATH_MAX / 2 - 8) + "long.db";
     ASSERT_EQ(symlink(long_target.c_str(), (safe_dir + "/long.db").c_str()), 0);
+    // Nor is anything but a regular file opened: a FIFO, a device.
+    ASSERT_EQ(mkfifo((safe_dir + "/fifo").c_str(), 0600), 0);
     for (const std::string& name :
-         {safe_dir + "/missing/../../open/acc.db", chain, safe_dir + "/long.db"}) {
+         {safe_dir + "/missing/../../open/acc.db", chain, safe_dir + "/long.db", safe_dir + "/fifo",
+          std::string("/dev/null")}) {
         EXPECT_EQ(userdb({name, "create"}),
                   failure("Unable to open database: " + name + " (result=14)\n"));
+        EXPECT_FALSE(std::filesystem::exists(name + "-journal")) << name;
     }
     EXPECT_EQ(entries(open_dir), (std::vector<std::string>{"into-safe.db", "users.db"}));
 
@@ -105,18 +88,22 @@ TEST_F(AccountFileTest, ADirectoryEveryUserMayWriteIsRefusedForEveryCommand) {
     EXPECT_EQ(userdb({safe_dir + "/into-open.db", "list"}), (run_result{0, "user\ta\n", ""}));
 
     // Above the database's own directory, only a sticky directory may be
-    // written by every user: elsewhere anyone could swap the directory.
+    // written by every user: elsewhere anyone could swap the directory, or
+    // a link on the way to it.
     const std::string inner = open_dir + "/inner";
     ASSERT_EQ(mkdir(inner.c_str(), 0700), 0);
+    ASSERT_EQ(symlink("../safe", (open_dir + "/to-safe").c_str()), 0);
     for (const mode_t mode : {0777u, 0773u}) {
         ASSERT_EQ(chmod(open_dir.c_str(), mode), 0);
-        EXPECT_EQ(
-            userdb({inner + "/users.db", "create"}),
-            failure("Unsafe database directory: " + open_real + " (writable by every user)\n"))
-            << std::oct << mode;
+        for (const std::string& path : {inner + "/users.db", open_dir + "/to-safe/users.db"}) {
+            EXPECT_EQ(userdb({path, "create"}), failure("Unsafe database directory: " + open_real +
+                                                        " (writable by every user)\n"))
+                << std::oct << mode << " " << path;
+        }
     }
     ASSERT_EQ(chmod(open_dir.c_str(), 01777), 0);
     EXPECT_EQ(userdb({inner + "/users.db", "create"}), quiet_success);
+    EXPECT_EQ(userdb({open_dir + "/to-safe/users.db", "create"}), quiet_success);
 }
 
 TEST_F(AccountFileTest, AListingToATerminalShowsNothingTheTerminalWouldObey) {

@@ -49,6 +49,12 @@ expect() {
 }
 
 classes=(admin super op user bot ubot opbot opubot)
+# The command words as offered after a file name (help_words_test.sh holds
+# them to the tool's --help): the same after options.
+COMP_WORDS=(corvane-userdb a.db "")
+COMP_CWORD=2
+_corvane_userdb corvane-userdb "" a.db
+commands=("${COMPREPLY[@]}")
 
 # The file argument: file names, spaces kept inside one word.
 expect "corvane-userdb al" "alpha dir" "alpha.db"
@@ -56,7 +62,6 @@ expect "corvane-userdb b" "beta.db"
 expect "corvane-userdb zz"
 
 # The command word.
-expect "corvane-userdb a.db " create list add del mod pass import
 expect "corvane-userdb a.db i" import
 expect "corvane-userdb a.db c" create
 expect "corvane-userdb a.db d" del
@@ -89,7 +94,7 @@ expect "corvane-userdb a.db create "
 expect "corvane-userdb -" -i --password-stdin -w --wait --help --version --
 expect "corvane-userdb --v" --version
 expect "corvane-userdb -i al" "alpha dir" "alpha.db"
-expect "corvane-userdb -i a.db " create list add del mod pass import
+expect "corvane-userdb -i a.db " "${commands[@]}"
 expect "corvane-userdb -i a.db add alice " "${classes[@]}"
 expect "corvane-userdb -i a.db add alice op "
 expect "corvane-userdb -i a.db pass alice "
@@ -103,7 +108,7 @@ expect "corvane-userdb --wait "
 expect "corvane-userdb --wait="
 expect "corvane-userdb --wait=1"
 expect "corvane-userdb -w 5 al" "alpha dir" "alpha.db"
-expect "corvane-userdb --wait 5 -i a.db " create list add del mod pass import
+expect "corvane-userdb --wait 5 -i a.db " "${commands[@]}"
 expect "corvane-userdb --wait=5 -i a.db add alice " "${classes[@]}"
 expect "corvane-userdb -i -w 5 -" -i --password-stdin -w --wait --help --version --
 expect "corvane-userdb -w 5 -- a.db mod alice " "${classes[@]}"
