@@ -48,6 +48,10 @@ bool account_import::open() {
         return false;
     }
     open_ = true;
+    if (!users_is_changeable()) {
+        close();
+        return false;
+    }
     int result = SQLITE_OK;
     for (unsigned size = 0; size < INSERT_SIZES && result == SQLITE_OK; ++size) {
         result = prepare_insert(1U << size, &inserts_[size]);
