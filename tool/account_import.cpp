@@ -87,6 +87,10 @@ bool account_import::open() {
     // before any input is read.
     if (!begin_bulk_write(db_)) return false;
     open_ = true;
+    if (!users_is_changeable()) {
+        close();
+        return false;
+    }
     bool plain = false;
     int result = is_plain_table(&plain);
     if (!plain) largest_ = 1;
