@@ -1,0 +1,332 @@
+#include "account_check.hpp"
+
+#include <sqlite3.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "checks.hpp"
+#include "messages.hpp"
+
+namespace corvane::userdb {
+
+namespace {
+
+// The check's state: where it writes, and whether it found a problem yet.
+struct check_run {
+    sqlite3* db;
+    bool terminal;
+    bool found;
+};
+
+// Writes `length` bytes of text: exact, or through the terminal filter,
+// which takes terminated pieces (a NUL byte inside the value shows as '?';
+// SQLite ends every text it hands out with one more).
+void put_text(const check_run& run, const char* text, std::size_t length) {
+    if (!run.terminal) {
+        std::fwrite(text, 1, length, stdout);
+        return;
+    }
+    for (const char* end = text + length;;) {
+        put_for_terminal(text, stdout);
+        text += std::strlen(text);
+        if (text >= end) return;
+        putc_unlocked('?', stdout);
+        ++text;
+    }
+}
+
+// "file: TEXT", one line for each line of TEXT.
+void file_problem(check_run& run, const char* text) {
+    run.found = true;
+    while (*text != '\0') {
+        const int length = static_cast<int>(std::strcspn(text, "\n"));
+        // The filter takes the line terminated: a copy.
+        char* line = sqlite3_mprintf("%.*s", length, text);
+        if (line == nullptr) fail("ERROR: out of memory\n");
+        std::fputs("file: ", stdout);
+        put_text(run, line, static_cast<std::size_t>(length));
+        putc_unlocked('\n', stdout);
+        sqlite3_free(line);
+        text += length;
+        if (*text == '\n') ++text;
+    }
+}
+
+// The nickname in column `column` of `row`, of storage class `type` (read
+// before any conversion), shown so that text and the other storage classes
+// cannot be mistaken for each other.
+void put_nickname(const check_run& run, sqlite3_stmt* row, int column, int type) {
+    switch (type) {
+        case SQLITE_TEXT: {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
+            putc_unlocked('"', stdout);
+            put_text(run, text, static_cast<std::size_t>(sqlite3_column_bytes(row, column)));
+            putc_unlocked('"', stdout);
+            return;
+        }
+        case SQLITE_BLOB: {
+            const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(row, column));
+            const int length = sqlite3_column_bytes(row, column);
+            std::fputs("x'", stdout);
+            for (int i = 0; i < length; ++i) std::printf("%02x", bytes[i]);
+            putc_unlocked('\'', stdout);
+            return;
+        }
+        case SQLITE_NULL:
+            std::fputs("NULL", stdout);
+            return;
+        default:  // a number, as SQLite writes it
+            std::fputs(reinterpret_cast<const char*>(sqlite3_column_text(row, column)), stdout);
+    }
+}
+
+// "row ROWID, nickname NICKNAME: " for a row whose rowid is column 0 and
+// nickname column 1, of storage class `type`.
+void start_row_problem(check_run& run, sqlite3_stmt* row, int type) {
+    run.found = true;
+    std::printf("row %lld, nickname ", static_cast<long long>(sqlite3_column_int64(row, 0)));
+    put_nickname(run, row, 1, type);
+    std::fputs(": ", stdout);
+}
+
+const char* storage_class(int type) {
+    switch (type) {
+        case SQLITE_INTEGER:
+            return "an integer";
+        case SQLITE_FLOAT:
+            return "a real number";
+        case SQLITE_BLOB:
+            return "a blob";
+        default:
+            return "NULL";
+    }
+}
+
+// The text of a column, or an empty view when it holds no text.
+std::string_view text_of(sqlite3_stmt* row, int column) {
+    if (sqlite3_column_type(row, column) != SQLITE_TEXT) return {};
+    return {reinterpret_cast<const char*>(sqlite3_column_text(row, column)),
+            static_cast<std::size_t>(sqlite3_column_bytes(row, column))};
+}
+
+// Writes "ERROR: ..." for the latest failure on the connection; false.
+bool read_failed(sqlite3* db) {
+    report("ERROR: %s\n", sqlite3_errmsg(db));
+    return false;
+}
+
+// Runs a statement that returns no rows worth reading.
+bool execute(sqlite3* db, const char* sql) {
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK || read_failed(db);
+}
+
+// SQLite's integrity check, every problem it names a line. Checking each
+// cell's size first would make it stop at the first bad cell.
+bool check_integrity(check_run& run) {
+    sqlite3_stmt* check = nullptr;
+    if (!execute(run.db, "PRAGMA cell_size_check=OFF;") ||
+        sqlite3_prepare_v2(run.db, "PRAGMA integrity_check;", -1, &check, nullptr) != SQLITE_OK) {
+        return read_failed(run.db);
+    }
+    int result = SQLITE_ROW;
+    while ((result = sqlite3_step(check)) == SQLITE_ROW) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(check, 0));
+        if (text != nullptr && std::strcmp(text, "ok") != 0) file_problem(run, text);
+    }
+    sqlite3_finalize(check);
+    return result == SQLITE_DONE || read_failed(run.db);
+}
+
+// Whether `users` is an ordinary table with the three columns the tool
+// uses; each way it is not is a problem line.
+bool check_shape(check_run& run, bool* usable) {
+    *usable = false;
+    sqlite3_stmt* lookup = nullptr;
+    if (sqlite3_prepare_v2(run.db,
+                           "SELECT type, sql LIKE 'CREATE VIRTUAL%' FROM main.sqlite_master "
+                           "WHERE type IN ('table', 'view') AND name = 'users' COLLATE NOCASE;",
+                           -1, &lookup, nullptr) != SQLITE_OK) {
+        return read_failed(run.db);
+    }
+    const int result = sqlite3_step(lookup);
+    if (result == SQLITE_DONE) {
+        file_problem(run, "no users table");
+    } else if (result == SQLITE_ROW &&
+               std::strcmp(reinterpret_cast<const char*>(sqlite3_column_text(lookup, 0)),
+                           "view") == 0) {
+        file_problem(run, "users is a view, not an ordinary table");
+    } else if (result == SQLITE_ROW && sqlite3_column_int(lookup, 1) != 0) {
+        file_problem(run, "users is a virtual table, not an ordinary table");
+    } else if (result == SQLITE_ROW) {
+        *usable = true;
+    }
+    sqlite3_finalize(lookup);
+    if (result != SQLITE_ROW && result != SQLITE_DONE) return read_failed(run.db);
+    if (!*usable) return true;
+
+    sqlite3_stmt* columns = nullptr;
+    if (sqlite3_prepare_v2(run.db,
+                           "SELECT (SELECT count(*) FROM pragma_table_info('users') "
+                           "WHERE name = need COLLATE NOCASE), need FROM (SELECT 'nickname' AS "
+                           "need UNION ALL SELECT 'password' UNION ALL SELECT 'credentials');",
+                           -1, &columns, nullptr) != SQLITE_OK) {
+        return read_failed(run.db);
+    }
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(columns)) == SQLITE_ROW) {
+        if (sqlite3_column_int(columns, 0) != 0) continue;
+        char text[64];
+        std::snprintf(text, sizeof text, "users has no column %s",
+                      reinterpret_cast<const char*>(sqlite3_column_text(columns, 1)));
+        file_problem(run, text);
+        *usable = false;
+    }
+    sqlite3_finalize(columns);
+    return step == SQLITE_DONE || read_failed(run.db);
+}
+
+// The rowids of rows whose nickname is neither text nor NULL: only they can
+// hold the same bytes as another row where the nickname is unique.
+struct rowid_list {
+    sqlite3_int64* ids = nullptr;
+    std::size_t count = 0;
+    std::size_t capacity = 0;
+};
+
+void remember(rowid_list& list, sqlite3_int64 id) {
+    if (list.count == list.capacity) {
+        list.capacity = list.capacity == 0 ? 16 : list.capacity * 2;
+        void* grown = std::realloc(list.ids, list.capacity * sizeof *list.ids);
+        if (grown == nullptr) fail("ERROR: out of memory\n");
+        list.ids = static_cast<sqlite3_int64*>(grown);
+    }
+    list.ids[list.count++] = id;
+}
+
+// Every row held to add's rules, in one pass.
+bool check_rows(check_run& run, rowid_list& other_nicknames) {
+    sqlite3_stmt* rows = nullptr;
+    if (!execute(run.db, "PRAGMA cell_size_check=ON;") ||
+        sqlite3_prepare_v2(run.db, "SELECT rowid, nickname, password, credentials FROM users;",
+                           -1, &rows, nullptr) != SQLITE_OK) {
+        return read_failed(run.db);
+    }
+    int result = SQLITE_ROW;
+    while ((result = sqlite3_step(rows)) == SQLITE_ROW) {
+        const int nickname_type = sqlite3_column_type(rows, 1);
+        if (nickname_type != SQLITE_TEXT) {
+            if (nickname_type != SQLITE_NULL) remember(other_nicknames, sqlite3_column_int64(rows, 0));
+            start_row_problem(run, rows, nickname_type);
+            std::printf("User name is not text but %s.\n", storage_class(nickname_type));
+        } else if (const char* fault = judge_account({.nickname = text_of(rows, 1)}).fault) {
+            start_row_problem(run, rows, nickname_type);
+            std::fputs(fault, stdout);
+        }
+        const int password_type = sqlite3_column_type(rows, 2);
+        if (password_type != SQLITE_TEXT) {
+            start_row_problem(run, rows, nickname_type);
+            std::printf("Password is not text but %s.\n", storage_class(password_type));
+        } else if (const char* fault = judge_account({.password = text_of(rows, 2)}).fault) {
+            start_row_problem(run, rows, nickname_type);
+            std::fputs(fault, stdout);
+        }
+        // A class that is not text is no class word, whatever its bytes: it
+        // is judged as the empty word.
+        if (const char* fault = judge_account({.class_word = text_of(rows, 3)}).fault) {
+            start_row_problem(run, rows, nickname_type);
+            std::fputs(fault, stdout);
+        }
+    }
+    sqlite3_finalize(rows);
+    return result == SQLITE_DONE || read_failed(run.db);
+}
+
+// Reports each row of `pairs` (rowid, nickname, the other row's rowid) as
+// holding the same nickname as the other row.
+bool report_twins(check_run& run, sqlite3_stmt* pairs) {
+    int result = SQLITE_ROW;
+    while ((result = sqlite3_step(pairs)) == SQLITE_ROW) {
+        start_row_problem(run, pairs, sqlite3_column_type(pairs, 1));
+        std::printf("User name is the same as in row %lld.\n",
+                    static_cast<long long>(sqlite3_column_int64(pairs, 2)));
+    }
+    sqlite3_reset(pairs);
+    return result == SQLITE_DONE || read_failed(run.db);
+}
+
+// Rows whose nicknames are the same bytes. With the nickname unique, two
+// such rows differ in storage class, so one of them is among `others`,
+// and the index finds its twins; without, every nickname is compared.
+bool check_twins(check_run& run, const rowid_list& others) {
+    const bool unique = nickname_is_unique(run.db);
+    if (unique && others.count == 0) return true;
+    const char* sql =
+        unique ? "SELECT b.rowid, b.nickname, u.rowid FROM users AS b, users AS u "
+                 "WHERE b.rowid = ?1 AND u.nickname IN (CAST(b.nickname AS TEXT), "
+                 "CAST(b.nickname AS BLOB)) AND CAST(u.nickname AS BLOB) = "
+                 "CAST(b.nickname AS BLOB) AND u.rowid <> b.rowid;"
+               : "SELECT rowid, nickname, first FROM (SELECT rowid, nickname, "
+                 "min(rowid) OVER same AS first, count(*) OVER same AS copies FROM users "
+                 "WHERE nickname IS NOT NULL WINDOW same AS (PARTITION BY CAST(nickname AS "
+                 "BLOB))) WHERE copies > 1 AND rowid <> first ORDER BY rowid;";
+    sqlite3_stmt* pairs = nullptr;
+    if (sqlite3_prepare_v2(run.db, sql, -1, &pairs, nullptr) != SQLITE_OK) {
+        return read_failed(run.db);
+    }
+    bool read = true;
+    if (!unique) read = report_twins(run, pairs);
+    for (std::size_t i = 0; unique && read && i < others.count; ++i) {
+        sqlite3_bind_int64(pairs, 1, others.ids[i]);
+        read = report_twins(run, pairs);
+    }
+    sqlite3_finalize(pairs);
+    return read;
+}
+
+}  // namespace
+
+bool nickname_is_unique(sqlite3* db) {
+    sqlite3_stmt* indexes = nullptr;
+    if (sqlite3_prepare_v2(db,
+                           "SELECT name FROM pragma_index_list('users') AS list "
+                           "WHERE list.\"unique\" AND NOT list.partial AND "
+                           "(SELECT count(*) FROM pragma_index_info(list.name)) = 1 AND "
+                           "(SELECT name FROM pragma_index_info(list.name)) = 'nickname' "
+                           "COLLATE NOCASE;",
+                           -1, &indexes, nullptr) != SQLITE_OK) {
+        return false;
+    }
+    bool unique = false;
+    while (!unique && sqlite3_step(indexes) == SQLITE_ROW) {
+        // SQLite prepares a query that names its index only when it can use
+        // that index, which it does only when the collations agree.
+        char* sql = sqlite3_mprintf("SELECT 1 FROM users INDEXED BY \"%w\" WHERE nickname = ?;",
+                                    reinterpret_cast<const char*>(sqlite3_column_text(indexes, 0)));
+        sqlite3_stmt* probe = nullptr;
+        unique = sql != nullptr && sqlite3_prepare_v2(db, sql, -1, &probe, nullptr) == SQLITE_OK;
+        sqlite3_finalize(probe);
+        sqlite3_free(sql);
+    }
+    sqlite3_finalize(indexes);
+    return unique;
+}
+
+int check_account_file(sqlite3* db) {
+    check_run run{db, isatty(STDOUT_FILENO) != 0, false};
+    rowid_list others;
+    bool usable = false;
+    // The filter writes with putc_unlocked: the stream's lock is held throughout.
+    flockfile(stdout);
+    const bool read = check_integrity(run) && check_shape(run, &usable) &&
+                      (!usable || (check_rows(run, others) && check_twins(run, others)));
+    funlockfile(stdout);
+    std::free(others.ids);
+    return read && !run.found ? 0 : 1;
+}
+
+}  // namespace corvane::userdb
