@@ -49,6 +49,8 @@ expect() {
 }
 
 classes=(admin super op user bot ubot opbot opubot)
+commands=(create list add del mod pass rename import update check)
+options=(-i --password-stdin -n --dry-run -w --wait -h --help --version --)
 
 # The file argument: file names, spaces kept inside one word.
 expect "corvane-userdb al" "alpha dir" "alpha.db"
@@ -56,11 +58,12 @@ expect "corvane-userdb b" "beta.db"
 expect "corvane-userdb zz"
 
 # The command word.
-expect "corvane-userdb a.db " create list add del mod pass import
+expect "corvane-userdb a.db " "${commands[@]}"
 expect "corvane-userdb a.db i" import
-expect "corvane-userdb a.db c" create
+expect "corvane-userdb a.db c" create check
 expect "corvane-userdb a.db d" del
 expect "corvane-userdb a.db p" pass
+expect "corvane-userdb -n a.db r" rename
 expect "corvane-userdb a.db x"
 
 # add: nickname, password, then the class.
@@ -86,10 +89,10 @@ expect "corvane-userdb a.db create "
 
 # Options before the file; -i moves add's class one place left; after --
 # a word beginning with - is the file.
-expect "corvane-userdb -" -i --password-stdin -w --wait --help --version --
+expect "corvane-userdb -" "${options[@]}"
 expect "corvane-userdb --v" --version
 expect "corvane-userdb -i al" "alpha dir" "alpha.db"
-expect "corvane-userdb -i a.db " create list add del mod pass import
+expect "corvane-userdb -i a.db " "${commands[@]}"
 expect "corvane-userdb -i a.db add alice " "${classes[@]}"
 expect "corvane-userdb -i a.db add alice op "
 expect "corvane-userdb -i a.db pass alice "
@@ -103,9 +106,9 @@ expect "corvane-userdb --wait "
 expect "corvane-userdb --wait="
 expect "corvane-userdb --wait=1"
 expect "corvane-userdb -w 5 al" "alpha dir" "alpha.db"
-expect "corvane-userdb --wait 5 -i a.db " create list add del mod pass import
+expect "corvane-userdb --wait 5 -i a.db " "${commands[@]}"
 expect "corvane-userdb --wait=5 -i a.db add alice " "${classes[@]}"
-expect "corvane-userdb -i -w 5 -" -i --password-stdin -w --wait --help --version --
+expect "corvane-userdb -i -w 5 -" "${options[@]}"
 expect "corvane-userdb -w 5 -- a.db mod alice " "${classes[@]}"
 touch -- "-odd.db"
 expect "corvane-userdb -- -o" "-odd.db"
