@@ -43,10 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     text = text.substr(0, text.find('\0'));
 
     using namespace corvane::userdb;
-    if (!same(nickname_fault(text.c_str()), expected_nickname_fault(text))) std::abort();
-    if (!same(password_fault(text.c_str()), expected_password_fault(text))) std::abort();
+    if (!same(judge_account({.nickname = text}).fault, expected_nickname_fault(text))) std::abort();
+    if (!same(judge_account({.password = text}).fault, expected_password_fault(text))) std::abort();
 
-    const char* found = find_credentials(text.c_str());
+    const char* found = judge_account({.class_word = text}).credentials;
     static const char* const classes[] = {"admin", "super", "op",    "user",
                                           "bot",   "ubot",  "opbot", "opubot"};
     bool known = false;

@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
 # Builds the two Debian packages from a configured build directory (the
 # release one by default), checks their control fields and contents, unpacks
-# them into a scratch root and runs the tool from there on a demo database.
-# Installs nothing on the system.
+# them into a scratch root, checks the tool's hardening (when the build has
+# CORVANE_HARDENING) and runs the tool from there on a demo database, then
+# has lintian check both packages (when it is installed) and fails on any
+# error or warning. Installs nothing on the system.
 #
-#   packaging/check-deb.sh [BUILD_DIR]     (default: build/release)
+#   packaging/check-deb.sh [--lintian] [BUILD_DIR]     (default: build/release)
 #
-# Configure first: cmake --preset release
+# --lintian: lintian must be there (CI). Configure first: cmake --preset release
 set -euo pipefail
 cd "$(dirname "$0")/.."
+need_lintian=0
+if [[ ${1-} == --lintian ]]; then
+    need_lintian=1
+    shift
+fi
 build=${1:-build/release}
 
 if [[ ! -f $build/CPackConfig.cmake ]]; then
@@ -54,7 +61,10 @@ done
 [[ $(field "$dev" Section) == libdevel ]] || fail "corvane-util-dev: section $(field "$dev" Section)"
 depends=$(field "$runtime" Depends)
 echo "corvane-userdb depends on: $depends"
-[[ $depends =~ (^|, )libsqlite3-0( |,|$) ]] || fail "corvane-userdb does not depend on libsqlite3-0"
+# The SQLite the tool needs, as CMakeLists.txt says it.
+sqlite_minimum=$(sed -n 's/^set(CORVANE_SQLITE_MINIMUM \([0-9.]*\))$/\1/p' CMakeLists.txt)
+[[ -n $sqlite_minimum && $depends =~ (^|, )"libsqlite3-0 (>= $sqlite_minimum)"(,|$) ]] ||
+    fail "corvane-userdb does not depend on libsqlite3-0 (>= ${sqlite_minimum:-?})"
 
 # contains PACKAGE PATH...: each path is a file in the package.
 contains() {
@@ -73,8 +83,12 @@ echo "== contents"
 for deb in "$runtime" "$dev"; do
     dpkg-deb --contents "$deb" | awk '{print $6}' >"$scratch/${deb##*/}.files"
 done
-contains "$runtime" bin/corvane-userdb share/man/man1/corvane-userdb.1 \
+contains "$runtime" bin/corvane-userdb share/man/man1/corvane-userdb.1.gz \
     share/bash-completion/completions/corvane-userdb
+for deb in "$runtime" "$dev"; do
+    package=$(field "$deb" Package)
+    contains "$deb" "share/doc/$package/copyright" "share/doc/$package/changelog.gz"
+done
 lacks "$runtime" '^\./usr/include/'
 lacks "$runtime" '\.a$'
 
@@ -82,6 +96,10 @@ libdir=$(grep -o '^\./usr/lib.*/libcorvane_util\.a$' "$scratch/${dev##*/}.files"
 libdir=${libdir#./usr/}
 libdir=${libdir%/libcorvane_util.a}
 [[ -n $libdir ]] || fail "corvane-util-dev lacks libcorvane_util.a"
+if command -v dpkg-architecture >/dev/null; then
+    multiarch=lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null)
+    [[ $libdir == "$multiarch" ]] || fail "corvane-util-dev installs into /usr/$libdir, not /usr/$multiarch"
+fi
 headers=()
 for header in util/include/corvane/*.hpp; do headers+=("include/corvane/${header##*/}"); done
 contains "$dev" "${headers[@]}" "$libdir/libcorvane_util.a" "$libdir/pkgconfig/corvane-util.pc" \
@@ -102,7 +120,19 @@ if [[ -f $pc ]]; then
     grep -qx "libdir=/usr/$libdir" "$pc" || fail ".pc file: $(grep '^libdir=' "$pc")"
 fi
 
+gzip -dc "$root/usr/share/man/man1/corvane-userdb.1.gz" | cmp -s - packaging/corvane-userdb.1 ||
+    fail "the packaged man page is not packaging/corvane-userdb.1"
+
 tool=$root/usr/bin/corvane-userdb
+if grep -qx 'CORVANE_HARDENING:BOOL=ON' "$build/CMakeCache.txt"; then
+    echo "== hardening of the packaged tool"
+    readelf -h "$tool" | grep -q 'Type: *DYN' || fail "the tool is not position-independent"
+    readelf -lW "$tool" | grep -q GNU_RELRO || fail "the tool has no RELRO segment"
+    readelf -d "$tool" | grep -q 'FLAGS.*BIND_NOW' || fail "the tool is not bound at start-up (BIND_NOW)"
+    symbols=$(readelf --dyn-syms -W "$tool")
+    grep -q '__[a-z]*_chk@' <<<"$symbols" || fail "the tool calls no fortified function (_FORTIFY_SOURCE)"
+    grep -q '__stack_chk_fail@' <<<"$symbols" || fail "the tool has no stack protector"
+fi
 db=$scratch/demo.db
 run() {
     echo "\$ corvane-userdb demo.db $*"
@@ -119,8 +149,21 @@ expected=$'$ corvane-userdb demo.db list\nadmin\talice\nuser\tbob\nop\tcarol'
 mode=$(stat -c %a "$db")
 [[ $mode == 600 ]] || fail "demo database has mode $mode, not 600"
 
+if command -v lintian >/dev/null; then
+    echo "== lintian"
+    lintian_status=0
+    lintian_output=$(lintian --fail-on error,warning --display-info "$runtime" "$dev" 2>&1) || lintian_status=$?
+    # Its warning about running as root (as CI does) is no finding.
+    grep -v '^running with root privileges is not recommended!$' <<<"$lintian_output" || true
+    ((lintian_status == 0)) || fail "lintian reports errors or warnings (status $lintian_status)"
+elif ((need_lintian)); then
+    fail "lintian not found (apt-get install lintian)"
+else
+    echo "== lintian not found: skipped"
+fi
+
 if ((failures > 0)); then
     echo "check-deb: $failures check(s) failed"
     exit 1
 fi
-echo "check-deb: both packages are complete and the packaged tool works"
+echo "check-deb: both packages are complete and clean, and the packaged tool works"

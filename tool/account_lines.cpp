@@ -16,7 +16,7 @@ void start(account_line& line) {
 }
 
 void keep(account_line::field& field, const char* bytes, std::size_t count) {
-    const std::size_t room = FIELD_KEEP - field.length;
+    const std::size_t room = account_line::KEEP - field.length;
     const std::size_t taken = std::min(count, room);
     std::memcpy(field.bytes + field.length, bytes, taken);
     field.length += taken;
@@ -70,7 +70,7 @@ bool account_reader::next(account_line& line) {
         // A carriage return right before the line feed ends the line with
         // it (a file written on Windows); one kept is taken off again. A
         // field cut short kept no carriage return, and is too long anyway.
-        if (carriage_return && field_bytes <= FIELD_KEEP && line.tabs < 3) {
+        if (carriage_return && field_bytes <= account_line::KEEP && line.tabs < 3) {
             --line.fields[line.tabs].length;
         }
         ++lines_;

@@ -13,9 +13,14 @@
 namespace corvane::userdb {
 
 struct account_line {
+    // As much of a field as is needed to judge it: one byte over the
+    // longest valid one.
+    static constexpr std::size_t KEEP = PASSWORD_LIMIT + 1;
+    static_assert(KEEP > NICKNAME_LIMIT);
+
     struct field {
-        char bytes[FIELD_KEEP];
-        std::size_t length;  // the bytes kept: all of the field, or FIELD_KEEP
+        char bytes[KEEP];
+        std::size_t length;  // the bytes kept: all of the field, or KEEP
     };
 
     unsigned long long number;  // counted from 1, empty lines included

@@ -14,14 +14,16 @@ namespace {
 constexpr std::array<std::string_view, 8> credential_classes{"admin", "super", "op",    "user",
                                                              "bot",   "ubot",  "opbot", "opubot"};
 
+constexpr const char* CREDENTIALS_FAULT =
+    "Invalid user credentials. Must be one of: 'bot', 'ubot', 'opbot', 'opubot', "
+    "'admin', 'super', 'op' or 'user'\n";
+
 bool has_control_byte(std::string_view text) {
     for (const char c : text) {
         if (static_cast<unsigned char>(c) < 0x20) return true;
     }
     return false;
 }
-
-}  // namespace
 
 const char* nickname_fault(std::string_view nickname) {
     if (nickname.size() > NICKNAME_LIMIT) return "User name is too long.\n";
@@ -45,41 +47,22 @@ const char* password_fault(std::string_view password) {
     return nullptr;
 }
 
-const char* find_credentials(std::string_view word) {
+}  // namespace
+
+account_verdict judge_account(const account_fields& fields) {
+    const char* fault = fields.nickname ? nickname_fault(*fields.nickname) : nullptr;
+    if (fault == nullptr && fields.password) fault = password_fault(*fields.password);
+    if (fault != nullptr || !fields.class_word) return {fault, nullptr};
     for (const std::string_view name : credential_classes) {
-        if (word == name) return name.data();
+        if (*fields.class_word == name) return {nullptr, name.data()};
     }
-    return nullptr;
+    return {CREDENTIALS_FAULT, nullptr};
 }
 
-const char* account_fault(std::string_view nickname, std::string_view password,
-                          std::string_view class_word, const char** credentials) {
-    if (const char* fault = nickname_fault(nickname)) return fault;
-    if (const char* fault = password_fault(password)) return fault;
-    *credentials = find_credentials(class_word);
-    return *credentials == nullptr ? CREDENTIALS_FAULT : nullptr;
-}
-
-const char* check_account(std::string_view nickname, std::string_view password,
-                          std::string_view class_word) {
-    const char* credentials = nullptr;
-    if (const char* fault = account_fault(nickname, password, class_word, &credentials)) {
-        fail("%s", fault);
-    }
-    return credentials;
-}
-
-void check_nickname(std::string_view nickname) {
-    if (const char* fault = nickname_fault(nickname)) fail("%s", fault);
-}
-
-void check_password(std::string_view password) {
-    if (const char* fault = password_fault(password)) fail("%s", fault);
-}
-
-const char* check_credentials(std::string_view word) {
-    if (const char* name = find_credentials(word)) return name;
-    fail("%s", CREDENTIALS_FAULT);
+const char* check_account(const account_fields& fields) {
+    const account_verdict verdict = judge_account(fields);
+    if (verdict.fault != nullptr) fail("%s", verdict.fault);
+    return verdict.credentials;
 }
 
 }  // namespace corvane::userdb

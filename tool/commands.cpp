@@ -1,20 +1,20 @@
-// Each handler reads as its steps: check its arguments and every field,
-// quote the text values, run one statement, report.
+// Each handler reads as its steps: check every field, quote the text
+// values, run one statement, report. Dispatch has checked the argument
+// count and done the other steps the row asks for.
 #include "commands.hpp"
 
 #include <stdio.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "account_import.hpp"
 #include "account_lines.hpp"
 #include "checks.hpp"
-#include "dispatch.hpp"
-#include "invocation.hpp"
 #include "messages.hpp"
 #include "password_input.hpp"
 #include "store.hpp"
@@ -25,43 +25,34 @@ namespace {
 
 // The listing writes with putc_unlocked, which inlines to a store into
 // stdio's buffer; cmd_list holds the stream's lock for the whole listing.
-void put_text(const char* text) {
-    for (; *text != '\0'; ++text) putc_unlocked(*text, stdout);
+void put_exact(const char* text, std::FILE* stream) {
+    for (; *text != '\0'; ++text) putc_unlocked(*text, stream);
 }
 
-int write_errno = 0;  // why the listing could not be written
-
-// False, with the reason kept, once standard output cannot be written.
-bool written() {
-    if (std::ferror(stdout) == 0) return true;
-    write_errno = errno;
-    return false;
-}
-
-// To a pipe or a file: the bytes exactly as stored.
-bool print_exact(const char* credentials, const char* nickname) {
-    put_text(credentials);
+// One account's line: to a pipe or a file the bytes exactly as stored
+// (put_exact), to a terminal nothing it could act on (put_for_terminal).
+// False once standard output has failed, which stops the listing; main
+// reports it.
+template <void (*put)(const char*, std::FILE*)>
+bool print_account(const char* credentials, const char* nickname) {
+    put(credentials, stdout);
     putc_unlocked('\t', stdout);
-    put_text(nickname);
+    put(nickname, stdout);
     putc_unlocked('\n', stdout);
-    return written();
+    return std::ferror(stdout) == 0;
 }
 
-// To a terminal: nothing the terminal could act on.
-bool print_for_terminal(const char* credentials, const char* nickname) {
-    put_for_terminal(credentials, stdout);
-    putc_unlocked('\t', stdout);
-    put_for_terminal(nickname, stdout);
-    putc_unlocked('\n', stdout);
-    return written();
+// An import line judged: its shape, then its account.
+account_verdict judge_line(const account_line& line) {
+    if (line.tabs == 0 || line.tabs > 2) return {"expected NICKNAME<TAB>PASSWORD[<TAB>CLASS]\n"};
+    return judge_account(
+        {line.text(0), line.text(1), line.tabs == 2 ? line.text(2) : DEFAULT_CLASS});
 }
 
-// The message for the first fault of an import line, or null with the
-// canonical class in `credentials`.
-const char* line_fault(const account_line& line, const char** credentials) {
-    if (line.tabs == 0 || line.tabs > 2) return "expected NICKNAME<TAB>PASSWORD[<TAB>CLASS]\n";
-    return account_fault(line.text(0), line.text(1), line.tabs == 2 ? line.text(2) : DEFAULT_CLASS,
-                         credentials);
+// The password of add and pass: the one typed, or with -i the line read
+// from standard input. Both end in a NUL, so the text is also a C string.
+std::string_view password_of(const command_call& call) {
+    return call.password != nullptr ? call.password : read_password();
 }
 
 // A line the database refused, with its message.
@@ -69,107 +60,81 @@ void report_refused_line(unsigned long long line, const char* message) {
     report("line %llu: ERROR: %s\n", line, message);
 }
 
-}  // namespace
+int cmd_create(const command_call& call) { return create_users_table(call.db) ? 0 : 1; }
 
-int cmd_create(unsigned /*count*/, char** /*args*/) { return create_users_table() ? 0 : 1; }
-
-int cmd_list(unsigned /*count*/, char** /*args*/) {
-    // Large listings go out in big writes rather than one per line.
-    static char output_buffer[1 << 16];
-    std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
-    const account_printer print = isatty(STDOUT_FILENO) != 0 ? print_for_terminal : print_exact;
-
+int cmd_list(const command_call& call) {
+    const account_printer print =
+        isatty(STDOUT_FILENO) != 0 ? print_account<put_for_terminal> : print_account<put_exact>;
     flockfile(stdout);
-    const bool listed = for_each_account(print);
+    const bool listed = for_each_account(call.db, print);
     funlockfile(stdout);
-    if (write_errno != 0) fail("Unable to write standard output: %s\n", std::strerror(write_errno));
     return listed ? 0 : 1;
 }
 
-int cmd_add(unsigned count, char** args) {
-    // With -i the class is the second argument; a third is refused, so that
-    // a script still passing a password is stopped, not half obeyed.
-    const bool piped = cli_context.password_from_stdin;
-    if (piped ? count < 1 || count > 2 : count < 2) {
-        show_command_usage(piped ? ADD_STDIN_SYNOPSIS : ADD_SYNOPSIS);
-    }
-    // args[count] is the vector's terminating null: no class given.
-    const char* class_word = piped ? args[1] : args[2];
-
+int cmd_add(const command_call& call) {
     // A bad nickname stops the run before a password is read.
-    if (piped) check_nickname(args[0]);
-    // Both sources end in a NUL, so the text is also a C string.
-    const std::string_view typed_password = piped ? read_password() : args[1];
-    const char* credentials =
-        check_account(args[0], typed_password, class_word != nullptr ? class_word : DEFAULT_CLASS);
+    check_nickname(call.args[0]);
+    const std::string_view typed_password = password_of(call);
+    const char* credentials = check_account(
+        {.password = typed_password, .class_word = call.count > 1 ? call.args[1] : DEFAULT_CLASS});
 
-    char* nickname = escape_quotes(args[0]);
+    char* nickname = escape_quotes(call.args[0]);
     char* password = escape_quotes(typed_password.data());
     const int changed = run_statement(
-        "INSERT INTO users (nickname, password, credentials) VALUES('%s', '%s', '%s');", nickname,
-        password, credentials);
+        call.db, "INSERT INTO users (nickname, password, credentials) VALUES('%s', '%s', '%s');",
+        nickname, password, credentials);
     std::free(nickname);
     std::free(password);
 
     if (changed == 1) return 0;
-    report("Unable to add user \"%s\"\n", args[0]);
+    report("Unable to add user \"%s\"\n", call.args[0]);
     return 1;
 }
 
-int cmd_del(unsigned count, char** args) {
-    if (count < 1) show_command_usage(DEL_SYNOPSIS);
-
-    char* nickname = escape_quotes(args[0]);
-    const int changed = run_statement("DELETE FROM users WHERE nickname = '%s';", nickname);
+int cmd_del(const command_call& call) {
+    char* nickname = escape_quotes(call.args[0]);
+    const int changed =
+        run_statement(call.db, "DELETE FROM users WHERE nickname = '%s';", nickname);
     std::free(nickname);
 
     if (changed == 1) return 0;
-    report("Unable to delete user \"%s\".\n", args[0]);
+    report("Unable to delete user \"%s\".\n", call.args[0]);
     return 1;
 }
 
-int cmd_mod(unsigned count, char** args) {
-    if (count < 2) show_command_usage(MOD_SYNOPSIS);
-    const char* credentials = check_credentials(args[1]);
+int cmd_mod(const command_call& call) {
+    const char* credentials = check_credentials(call.args[1]);
 
-    char* nickname = escape_quotes(args[0]);
-    const int changed = run_statement("UPDATE users SET credentials = '%s' WHERE nickname = '%s';",
-                                      credentials, nickname);
+    char* nickname = escape_quotes(call.args[0]);
+    const int changed =
+        run_statement(call.db, "UPDATE users SET credentials = '%s' WHERE nickname = '%s';",
+                      credentials, nickname);
     std::free(nickname);
 
     if (changed == 1) return 0;
-    report("Unable to set credentials for user \"%s\"\n", args[0]);
+    report("Unable to set credentials for user \"%s\"\n", call.args[0]);
     return 1;
 }
 
-int cmd_pass(unsigned count, char** args) {
-    // With -i the nickname is the only argument.
-    const bool piped = cli_context.password_from_stdin;
-    if (piped ? count != 1 : count < 2) {
-        show_command_usage(piped ? PASS_STDIN_SYNOPSIS : PASS_SYNOPSIS);
-    }
-
-    const std::string_view typed_password = piped ? read_password() : args[1];
+int cmd_pass(const command_call& call) {
+    const std::string_view typed_password = password_of(call);
     check_password(typed_password);
 
-    char* nickname = escape_quotes(args[0]);
+    char* nickname = escape_quotes(call.args[0]);
     char* password = escape_quotes(typed_password.data());
-    const int changed = run_statement("UPDATE users SET password = '%s' WHERE nickname = '%s';",
-                                      password, nickname);
+    const int changed = run_statement(
+        call.db, "UPDATE users SET password = '%s' WHERE nickname = '%s';", password, nickname);
     std::free(nickname);
     std::free(password);
 
     if (changed == 1) return 0;
-    report("Unable to change password for user \"%s\"\n", args[0]);
+    report("Unable to change password for user \"%s\"\n", call.args[0]);
     return 1;
 }
 
-int cmd_import(unsigned /*count*/, char** /*args*/) {
-    if (cli_context.input_closed) {
-        fail("Unable to read standard input: %s\n", std::strerror(EBADF));
-    }
+int cmd_import(const command_call& call) {
     // The write lock is taken before any input is read.
-    account_import import(report_refused_line);
+    account_import import(call.db, report_refused_line);
     if (!import.open()) return 1;
 
     // Every bad line is reported, so that one run finds every mistake; the
@@ -179,15 +144,15 @@ int cmd_import(unsigned /*count*/, char** /*args*/) {
     account_reader input(STDIN_FILENO);
     account_line line{};
     while (input.next(line)) {
-        const char* credentials = nullptr;
-        if (const char* fault = line_fault(line, &credentials)) {
+        const account_verdict verdict = judge_line(line);
+        if (verdict.fault != nullptr) {
             // The lines before this one are reported first.
             if (!import.flush()) break;
-            report("line %llu: %s", line.number, fault);
+            report("line %llu: %s", line.number, verdict.fault);
             all_good = false;
             continue;
         }
-        if (!import.add(line.number, line.text(0), line.text(1), credentials)) break;
+        if (!import.add(line.number, line.text(0), line.text(1), verdict.credentials)) break;
     }
     if (!import.flush()) all_good = false;
     if (input.read_error() != 0) {
@@ -196,5 +161,29 @@ int cmd_import(unsigned /*count*/, char** /*args*/) {
     }
     return import.finish(all_good) ? 0 : 1;
 }
+
+// name, handler, synopsis, -i synopsis, least arguments, most with -i, reads
+// standard input, --help's summary (see command_entry)
+// clang-format off
+constexpr command_entry rows[] = {
+    {"create", cmd_create, ""},
+    {"add", cmd_add, "username password [credentials = user]", "username [credentials = user]", 2, 2},
+    {"del", cmd_del, "username", nullptr, 1},
+    {"mod", cmd_mod, "username credentials", nullptr, 2},
+    {"pass", cmd_pass, "username password", "username", 2, 1},
+    {"list", cmd_list, ""},
+    {"import", cmd_import, "", nullptr, 0, 0, true,
+     "add the accounts read from standard input, all or none, one a line:\n"
+     "          NICKNAME<TAB>PASSWORD[<TAB>CLASS]"},
+};
+// clang-format on
+// Dispatch takes the password out of the arguments as the second one.
+static_assert(std::ranges::all_of(rows, [](const command_entry& row) {
+    return row.stdin_synopsis == nullptr || row.least >= 2;
+}));
+
+}  // namespace
+
+constexpr std::span<const command_entry> command_table{rows};
 
 }  // namespace corvane::userdb

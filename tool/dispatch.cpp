@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -29,26 +28,7 @@ invocation cli_context{};
 
 namespace {
 
-constexpr std::array<command_entry, 7> command_table{{
-    {cmd_create, "create", ""},
-    {cmd_list, "list", ""},
-    {cmd_add, "add", ADD_SYNOPSIS},
-    {cmd_del, "del", DEL_SYNOPSIS},
-    {cmd_mod, "mod", MOD_SYNOPSIS},
-    {cmd_pass, "pass", PASS_SYNOPSIS},
-    {cmd_import, "import", ""},
-}};
-
-constexpr char usage_format[] =
-    "Usage: %s filename command [...]\n"
-    "\n"
-    "Command syntax:\n"
-    "  create\n"
-    "  add  username password [credentials = user]\n"
-    "  del  username\n"
-    "  mod  username credentials\n"
-    "  pass username password\n"
-    "  list\n"
+constexpr char usage_parameters[] =
     "\n"
     "Parameters:\n"
     "  'filename' is a database file\n"
@@ -56,11 +36,9 @@ constexpr char usage_format[] =
     "  'password' is a password (UTF-8, up to %i bytes)\n"
     "  'credentials' is one of 'admin', 'super', 'op', 'user'\n"
     "\n";
-// A fixed literal, byte for byte: scripts compare it.
-static_assert(sizeof usage_format - 1 == 386);
 
 // What --help adds to the usage text.
-constexpr char help_text[] =
+constexpr char help_options[] =
     "Options, before the filename:\n"
     "  -i, --password-stdin  add and pass read the password from standard input\n"
     "  -w, --wait SECONDS    wait up to SECONDS (0 to 86400) for a locked database\n"
@@ -68,17 +46,29 @@ constexpr char help_text[] =
     "  --version             show the version\n"
     "  --                    end of the options\n"
     "\n"
-    "More commands:\n"
-    "  import  add the accounts read from standard input, all or none, one a line:\n"
-    "          NICKNAME<TAB>PASSWORD[<TAB>CLASS]\n"
+    "More commands:\n";
+constexpr char help_classes[] =
     "\n"
     "Classes: admin, super, op, user (the default), bot, ubot, opbot, opubot\n";
 
-const command_entry* find_command(const char* word) {
-    for (const command_entry& entry : command_table) {
-        if (std::strcmp(word, entry.name) == 0) return &entry;
+// Writes the usage text to standard output, its command list from the
+// rows; with `help`, the options and the commands it leaves out as well.
+// Scripts compare the usage text byte for byte.
+void show_usage(const char* program_name, bool help = false) {
+    std::printf("Usage: %s filename command [...]\n\nCommand syntax:\n", program_name);
+    for (const command_entry& command : command_table) {
+        if (command.summary != nullptr) continue;
+        std::printf("  %-*s%s\n", *command.synopsis != '\0' ? 5 : 0, command.name,
+                    command.synopsis);
     }
-    return nullptr;
+    std::printf(usage_parameters, static_cast<int>(NICKNAME_LIMIT),
+                static_cast<int>(PASSWORD_LIMIT));
+    if (!help) return;
+    std::fputs(help_options, stdout);
+    for (const command_entry& command : command_table) {
+        if (command.summary != nullptr) std::printf("  %-7s %s\n", command.name, command.summary);
+    }
+    std::fputs(help_classes, stdout);
 }
 
 constexpr int WAIT_LIMIT = 86400;  // a day
@@ -95,6 +85,35 @@ int parse_wait(const char* text) {
     // Five digits cannot wrap.
     if (std::strlen(text) > 5 || !parse_decimal(text, &seconds) || seconds > WAIT_LIMIT) return -1;
     return seconds;
+}
+
+// Writes "Usage: PROGRAM filename COMMAND SYNOPSIS" to standard error and ends
+// the process with status 1.
+[[noreturn]] void show_command_usage(const command_entry& command, bool piped) {
+    fail("Usage: %s filename %s %s\n", cli_context.program_name, cli_context.command_name,
+         piped ? command.stdin_synopsis : command.synopsis);
+}
+
+// Does the steps the row asks for, then calls the handler with `count`
+// arguments from `args` on.
+int run_command(const command_entry& command, char** args, unsigned count) {
+    // -i counts only for a command that takes a password.
+    const bool piped = cli_context.password_from_stdin && command.stdin_synopsis != nullptr;
+    if (count + (piped ? 1 : 0) < command.least || (piped && count > command.stdin_most)) {
+        show_command_usage(command, piped);
+    }
+    if (command.reads_input && cli_context.input_closed) {
+        fail("Unable to read standard input: %s\n", std::strerror(EBADF));
+    }
+    command_call call{args, count, nullptr, {cli_context.database_path, cli_context.wait_seconds}};
+    if (command.stdin_synopsis != nullptr && !piped) {
+        // The password is the second argument; the others, and the
+        // terminating null, move up over it.
+        call.password = args[1];
+        std::memmove(args + 1, args + 2, (count - 1) * sizeof *args);
+        --call.count;
+    }
+    return command.handler(call);
 }
 
 // What the options before the database name ask for.
@@ -118,8 +137,7 @@ option_outcome read_options(int argc, char** argv, int* next) {
             cli_context.wait_seconds = parse_wait(value);
             if (cli_context.wait_seconds < 0) return option_outcome::unknown;
         } else if (option == "--help" && *next == 1) {
-            show_usage(cli_context.program_name);
-            std::fputs(help_text, stdout);
+            show_usage(cli_context.program_name, true);
             return option_outcome::done;
         } else if (option == "--version") {
             std::fputs("corvane-userdb " CORVANE_VERSION "\n", stdout);
@@ -140,26 +158,18 @@ int dispatch(int argc, char** argv) {
     cli_context.database_path = next < argc ? argv[next] : nullptr;
     cli_context.command_name = next + 1 < argc ? argv[next + 1] : nullptr;
 
-    const command_entry* command =
-        cli_context.command_name != nullptr ? find_command(cli_context.command_name) : nullptr;
+    const command_entry* command = nullptr;
+    for (const command_entry& entry : command_table) {
+        if (next + 1 < argc && std::strcmp(argv[next + 1], entry.name) == 0) command = &entry;
+    }
     if (options == option_outcome::unknown || command == nullptr) {
         show_usage(cli_context.program_name);
         return 1;
     }
-    return command->handler(static_cast<unsigned>(argc - next - 2), argv + next + 2);
+    return run_command(*command, argv + next + 2, static_cast<unsigned>(argc - next - 2));
 }
 
 }  // namespace
-
-void show_usage(const char* program_name) {
-    std::printf(usage_format, program_name, static_cast<int>(NICKNAME_LIMIT),
-                static_cast<int>(PASSWORD_LIMIT));
-}
-
-void show_command_usage(const char* synopsis) {
-    fail("Usage: %s filename %s %s\n", cli_context.program_name, cli_context.command_name,
-         synopsis);
-}
 
 }  // namespace corvane::userdb
 
@@ -194,9 +204,12 @@ int main(int argc, char** argv) {
     // journals are owner-only. SQLite gives the journals of an existing
     // database that database's own mode, so existing files keep theirs.
     umask(S_IRWXG | S_IRWXO);
+    // Large listings go out in big writes rather than one per line.
+    static char output_buffer[1 << 16];
+    std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     const int status = corvane::userdb::dispatch(argc, argv);
-    // A listing or usage text lost on a full disk or a closed stream is a
-    // failure, not a success.
+    // The one place that judges standard output: a listing or usage text
+    // lost on a full disk or a closed stream is a failure, not a success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         corvane::userdb::fail("Unable to write standard output: %s\n", std::strerror(errno));
     }

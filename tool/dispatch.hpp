@@ -1,25 +1,47 @@
-// The entry of the tool: the options, the command table and the usage
-// outputs.
+// The entry of the tool: the options, the command rows and the usage
+// outputs. Dispatch does the steps every command shares, as its row says,
+// so that a handler does only its own.
 #pragma once
+
+#include "connection.hpp"
 
 namespace corvane::userdb {
 
-// A command handler takes the arguments after the command word (args[count]
-// is the vector's terminating null) and returns the exit status, 0 or 1, or
-// ends the process itself with status 1.
-using command_handler = int (*)(unsigned count, char** args);
-
-struct command_entry {
-    command_handler handler;
-    const char* name;
-    const char* synopsis;
+// What a handler is handed once dispatch has checked the argument count
+// and refused a closed standard input to a command that reads it.
+struct command_call {
+    // The arguments after the command word, the password left out, so that
+    // the others stand at the same places with -i and without;
+    // args[count] is null.
+    char** args;
+    unsigned count;
+    // A command that takes a password: the one typed, or null with -i (it
+    // is then read from standard input; see read_password).
+    const char* password;
+    database db;
 };
 
-// Writes the general usage text to standard output.
-void show_usage(const char* program_name);
+// A handler returns the exit status, 0 or 1, or ends the process itself
+// with status 1.
+using command_handler = int (*)(const command_call& call);
 
-// Writes "Usage: PROGRAM filename COMMAND SYNOPSIS" to standard error and ends
-// the process with status 1.
-[[noreturn]] void show_command_usage(const char* synopsis);
+// One row of the command table.
+struct command_entry {
+    const char* name;
+    command_handler handler;
+    // The arguments, as the per-command usage line and the usage text show
+    // them; and with -i, where null means the command takes no password
+    // (then -i changes nothing for it). A password is the second argument.
+    const char* synopsis;
+    const char* stdin_synopsis = nullptr;
+    // The least number of arguments, the password counted; with -i, the
+    // most (the password not counted). More are ignored without -i.
+    unsigned least = 0;
+    unsigned stdin_most = 0;
+    // Reads standard input: refused at once when it was closed.
+    bool reads_input = false;
+    // --help's line for a command the usage text leaves out, or null.
+    const char* summary = nullptr;
+};
 
 }  // namespace corvane::userdb

@@ -19,8 +19,12 @@ namespace corvane::userdb {
 
 namespace {
 
+// One byte over the longest password: as much as the length check needs
+// to refuse a longer one.
+constexpr std::size_t PASSWORD_KEEP = PASSWORD_LIMIT + 1;
+
 struct password_line {
-    char bytes[FIELD_KEEP + 1];
+    char bytes[PASSWORD_KEEP + 1];
     std::size_t length;
 };
 
@@ -28,7 +32,7 @@ enum class line_read { line, end, error };
 
 int read_errno = 0;  // why the last read failed
 
-// Reads one line into `line`, keeping its first FIELD_KEEP bytes; a
+// Reads one line into `line`, keeping its first PASSWORD_KEEP bytes; a
 // carriage return right before the line feed belongs to the line end. `end`
 // when the input ends before its first byte.
 line_read read_line(password_line& line) {
@@ -39,10 +43,10 @@ line_read read_line(password_line& line) {
         any = true;
         if (c == '\n') {
             // Kept only when nothing was cut; a text cut short is too long anyway.
-            if (bytes > 0 && bytes <= FIELD_KEEP && line.bytes[bytes - 1] == '\r') --line.length;
+            if (bytes > 0 && bytes <= PASSWORD_KEEP && line.bytes[bytes - 1] == '\r') --line.length;
             break;
         }
-        if (line.length < FIELD_KEEP) line.bytes[line.length++] = static_cast<char>(c);
+        if (line.length < PASSWORD_KEEP) line.bytes[line.length++] = static_cast<char>(c);
     }
     line.bytes[line.length] = '\0';
     if (std::ferror(stdin) != 0) {
@@ -68,10 +72,48 @@ termios typed_settings;  // the terminal as it was, restored on every way out
 volatile sig_atomic_t echo_is_off = 0;
 volatile sig_atomic_t prompt_terminal = -1;  // where the prompts go
 
-// Every signal whose default action ends the process.
-constexpr std::array ending_signals{SIGABRT, SIGALRM, SIGBUS,  SIGFPE,    SIGHUP,  SIGILL,  SIGINT,
-                                    SIGPIPE, SIGQUIT, SIGSEGV, SIGSYS,    SIGTERM, SIGTRAP, SIGUSR1,
-                                    SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF};
+// Every signal with a name whose default action ends the process on the
+// system built for. Not among them: SIGIO where it is not SIGPOLL (the BSDs
+// discard it), SIGINFO (discarded, or SIGPWR's other name), and the signals
+// the C library keeps for its threads (FreeBSD's SIGTHR, Linux's two below
+// SIGRTMIN).
+constexpr int named_ending_signals[] = {
+    SIGABRT,   SIGALRM, SIGBUS,  SIGFPE,  SIGHUP,  SIGILL,  SIGINT,  SIGPIPE,   SIGQUIT, SIGSEGV,
+    SIGSYS,    SIGTERM, SIGTRAP, SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF,
+#ifdef SIGPOLL  // SIGIO on Linux
+    SIGPOLL,
+#endif
+#ifdef SIGSTKFLT  // Linux
+    SIGSTKFLT,
+#endif
+#if defined(SIGPWR) && defined(__linux__)  // ignored by default where else it exists
+    SIGPWR,
+#endif
+#ifdef SIGEMT  // the BSDs, macOS, Solaris
+    SIGEMT,
+#endif
+#ifdef SIGLOST  // Solaris, the Hurd
+    SIGLOST,
+#endif
+#ifdef SIGLIBRT  // FreeBSD
+    SIGLIBRT,
+#endif
+};
+
+// More than any system has between SIGRTMIN and SIGRTMAX (FreeBSD: 62).
+constexpr std::size_t ENDING_SIGNAL_ROOM = std::size(named_ending_signals) + 64;
+
+// The `index`th signal whose default action ends the process: the named ones,
+// then the real-time ones, which on Linux are known only at run time. 0
+// past the last.
+int ending_signal(std::size_t index) {
+    if (index < std::size(named_ending_signals)) return named_ending_signals[index];
+#ifdef SIGRTMIN
+    const int real_time = SIGRTMIN + static_cast<int>(index - std::size(named_ending_signals));
+    if (real_time <= SIGRTMAX) return real_time;
+#endif
+    return 0;
+}
 
 void turn_echo_on() {
     if (echo_is_off != 0) {
@@ -155,26 +197,31 @@ std::string_view read_from_terminal() {
     prompt_terminal = terminal;
     tcgetattr(STDIN_FILENO, &typed_settings);
     // A signal the caller ignores stays ignored; the others find echo off.
-    std::array<struct sigaction, ending_signals.size()> callers{};
-    for (std::size_t i = 0; i < ending_signals.size(); ++i) {
-        sigaction(ending_signals[i], nullptr, &callers[i]);
-        if (callers[i].sa_handler != SIG_IGN) set_handler(ending_signals[i], end_on_signal);
+    // All are read before any is set, as a signal may have two names.
+    std::array<struct sigaction, ENDING_SIGNAL_ROOM> callers{};
+    std::size_t handled = 0;
+    for (; handled < callers.size() && ending_signal(handled) != 0; ++handled) {
+        sigaction(ending_signal(handled), nullptr, &callers[handled]);
     }
-    set_handler(SIGTSTP, stop_on_signal);
+    for (std::size_t i = 0; i < handled; ++i) {
+        if (callers[i].sa_handler != SIG_IGN) set_handler(ending_signal(i), end_on_signal);
+    }
+    // A caller that ignores ^Z has no job control to continue a stopped run.
+    struct sigaction callers_stop {};
+    sigaction(SIGTSTP, nullptr, &callers_stop);
+    if (callers_stop.sa_handler != SIG_IGN) set_handler(SIGTSTP, stop_on_signal);
     turn_echo_off();
     line_read read = prompt_for(terminal, "Password: ", entered);
     if (read == line_read::line && entered.length > 0) {
         const line_read second = prompt_for(terminal, "Retype password: ", again);
         if (second != line_read::line) {
             read = second == line_read::error ? second : line_read::line;
-            again.length = FIELD_KEEP + 1;  // an ended input cannot match
+            again.length = PASSWORD_KEEP + 1;  // an ended input cannot match
         }
     }
     turn_echo_on();
-    for (std::size_t i = 0; i < ending_signals.size(); ++i) {
-        sigaction(ending_signals[i], &callers[i], nullptr);
-    }
-    set_handler(SIGTSTP, SIG_DFL);
+    for (std::size_t i = 0; i < handled; ++i) sigaction(ending_signal(i), &callers[i], nullptr);
+    sigaction(SIGTSTP, &callers_stop, nullptr);
     prompt_terminal = -1;
     if (tty >= 0) close(tty);
 

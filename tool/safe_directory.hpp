@@ -14,7 +14,8 @@ struct path_buffer {
 enum class placement {
     safe,        // `file` holds the name to open
     unsafe,      // `unsafe` holds the directory that makes it so
-    unresolved,  // a directory on the way could not be resolved
+    unresolved,  // a directory on the way could not be resolved, or the
+                 // file exists and is not a regular file
 };
 
 // Resolves the database name `path` to the file SQLite is to open: the
@@ -27,8 +28,9 @@ enum class placement {
 // could create the journal first) holds the name or a link's target; or a
 // directory above the one that holds the file may be written by every user
 // without the sticky bit, so that anyone could rename the file's directory
-// away and put their own in its place. `unsafe` names the directory as
-// written for the name's own, resolved for any other.
+// away and put their own in its place; or a link followed on the way lies
+// in such a directory, so that anyone could point it elsewhere. `unsafe`
+// names the directory as written for the name's own, resolved for any other.
 //
 // Not covered: directories owned by another user, write granted to a named
 // user or group by an ACL, and changes the directories' owners make after

@@ -2,50 +2,35 @@
 
 #include <sqlite3.h>
 
-#include <bit>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "invocation.hpp"
 #include "messages.hpp"
 #include "safe_directory.hpp"
 
 namespace corvane::userdb {
 
-namespace {
-
-constexpr const char* SCHEMA_STATEMENT =
-    "CREATE TABLE users(nickname CHAR NOT NULL UNIQUE,password CHAR NOT NULL,credentials CHAR "
-    "NOT NULL DEFAULT 'user',created TIMESTAMP DEFAULT (DATETIME('NOW')),activity TIMESTAMP "
-    "DEFAULT (DATETIME('NOW')));";
-
-// The one open connection, from an open to its close.
 sqlite3* account_db = nullptr;
 
-[[noreturn]] void report_open_failure(int result) {
-    fail("Unable to open database: %s (result=%d)\n", cli_context.database_path, result);
-}
-
-// Opens the database named on the command line into account_db, or ends the
-// process with status 1.
-void open_account_db() {
+void open_account_db(const database& db) {
     path_buffer file{};
     path_buffer unsafe{};
-    switch (locate_database(cli_context.database_path, file, unsafe)) {
+    switch (locate_database(db.path, file, unsafe)) {
         case placement::safe:
             break;
         case placement::unsafe:
             fail("Unsafe database directory: %s (writable by every user)\n", unsafe.text);
         case placement::unresolved:
-            report_open_failure(SQLITE_CANTOPEN);
+            fail("Unable to open database: %s (result=%d)\n", db.path, SQLITE_CANTOPEN);
     }
 
     // The name is always a file name: as a URI, "file:x?vfs=unix-none" would
     // switch file locking off. The one thread needs no mutex in SQLite at
     // all. Both settings are library-wide and must come before SQLite
-    // initialises, which the open below does.
+    // initialises, which the open below does: a process opens once.
     int result = sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
     if (result == SQLITE_OK) result = sqlite3_config(SQLITE_CONFIG_URI, 0);
     // For reading and writing, created if missing. The name was
@@ -66,10 +51,21 @@ void open_account_db() {
         result = sqlite3_db_config(account_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     }
     // Without -w a lock held elsewhere fails the command at once.
-    if (result == SQLITE_OK && cli_context.wait_seconds > 0) {
-        result = sqlite3_busy_timeout(account_db, cli_context.wait_seconds * 1000);
+    if (result == SQLITE_OK && db.wait_seconds > 0) {
+        result = sqlite3_busy_timeout(account_db, db.wait_seconds * 1000);
     }
-    if (result != SQLITE_OK) report_open_failure(result);
+    if (result != SQLITE_OK) fail("Unable to open database: %s (result=%d)\n", db.path, result);
+}
+
+int execute(const char* sql, int (*rows)(void*, int, char**, char**), void* context, char** error) {
+    int result = sqlite3_exec(account_db, "PRAGMA synchronous=EXTRA;", nullptr, nullptr, error);
+    if (result == SQLITE_OK) result = sqlite3_exec(account_db, sql, rows, context, error);
+    return result;
+}
+
+void report_error(char* error) {
+    report("ERROR: %s\n", error != nullptr ? error : sqlite3_errmsg(account_db));
+    sqlite3_free(error);
 }
 
 void close_account_db() {
@@ -77,55 +73,24 @@ void close_account_db() {
     account_db = nullptr;
 }
 
-// Runs `sql` on the open connection. Commits sync the directory after the
-// journal is deleted, so a change that was acknowledged survives a power
-// cut. The setting reads the schema, so it fails exactly as `sql` would,
-// with the same message, and then `sql` is not run.
-int execute(const char* sql, sqlite3_callback rows, void* context, char** error) {
-    int result = sqlite3_exec(account_db, "PRAGMA synchronous=EXTRA;", nullptr, nullptr, error);
-    if (result == SQLITE_OK) result = sqlite3_exec(account_db, sql, rows, context, error);
-    return result;
-}
+namespace {
 
-// Writes "ERROR: TEXT" for a failed execute and releases the text.
-void report_error(char* error) {
-    report("ERROR: %s\n", error != nullptr ? error : sqlite3_errmsg(account_db));
-    sqlite3_free(error);
-}
-
-// The statements run here produce no rows; the callback only lets them run on.
-int ignore_rows(void* /*context*/, int /*columns*/, char** /*values*/, char** /*names*/) {
-    return 0;
-}
+constexpr const char* SCHEMA_STATEMENT =
+    "CREATE TABLE users(nickname CHAR NOT NULL UNIQUE,password CHAR NOT NULL,credentials CHAR "
+    "NOT NULL DEFAULT 'user',created TIMESTAMP DEFAULT (DATETIME('NOW')),activity TIMESTAMP "
+    "DEFAULT (DATETIME('NOW')));";
 
 // A row of the users table, passed on as class and nickname. A row of
-// another shape stops the listing.
+// another shape, or the printer's false, stops the listing (not 0).
 int pass_account_row(void* context, int columns, char** values, char** /*names*/) {
     if (columns < 3) return 1;
     const account_printer print = *static_cast<const account_printer*>(context);
-    return print(values[2] != nullptr ? values[2] : "", values[0] != nullptr ? values[0] : "") ? 0
-                                                                                               : 1;
-}
-
-// Prepares the INSERT of `rows` accounts, their values bound as parameters.
-int prepare_insert(unsigned rows, sqlite3_stmt** insert) {
-    constexpr std::string_view first =
-        "INSERT INTO users (nickname, password, credentials) "
-        "VALUES(?, ?, ?)";
-    constexpr std::string_view next = ",(?, ?, ?)";
-    char sql[first.size() + (IMPORT_BATCH - 1) * next.size() + 1];
-    std::memcpy(sql, first.data(), first.size());
-    std::size_t length = first.size();
-    for (unsigned row = 1; row < rows; ++row, length += next.size()) {
-        std::memcpy(sql + length, next.data(), next.size());
-    }
-    sql[length] = '\0';
-    return sqlite3_prepare_v2(account_db, sql, static_cast<int>(length + 1), insert, nullptr);
+    return !print(values[2] != nullptr ? values[2] : "", values[0] != nullptr ? values[0] : "");
 }
 
 }  // namespace
 
-int run_statement(const char* format, ...) {
+int run_statement(const database& db, const char* format, ...) {
     char statement[STATEMENT_LIMIT];
     va_list values;
     va_start(values, format);
@@ -137,9 +102,9 @@ int run_statement(const char* format, ...) {
         return 0;
     }
 
-    open_account_db();
+    open_account_db(db);
     char* error = nullptr;
-    if (execute(statement, ignore_rows, nullptr, &error) != SQLITE_OK) report_error(error);
+    if (execute(statement, nullptr, nullptr, &error) != SQLITE_OK) report_error(error);
     const int changed = sqlite3_changes(account_db);
     close_account_db();
     return changed;
@@ -162,10 +127,10 @@ char* escape_quotes(const char* text) {
     return copy;
 }
 
-bool create_users_table() {
-    open_account_db();
+bool create_users_table(const database& db) {
+    open_account_db(db);
     char* error = nullptr;
-    bool there = execute(SCHEMA_STATEMENT, ignore_rows, nullptr, &error) == SQLITE_OK;
+    bool there = execute(SCHEMA_STATEMENT, nullptr, nullptr, &error) == SQLITE_OK;
     if (!there) {
         // Running create again is how scripts make sure the table is there.
         there = error != nullptr && std::strcmp(error, "table users already exists") == 0;
@@ -175,168 +140,15 @@ bool create_users_table() {
     return there;
 }
 
-bool for_each_account(account_printer print) {
-    open_account_db();
+bool for_each_account(const database& db, account_printer print) {
+    open_account_db(db);
     char* error = nullptr;
     const int result = execute("SELECT * FROM users;", pass_account_row, &print, &error);
+    const int print_errno = errno;  // why the printer stopped, for its caller
     sqlite3_free(error);
     close_account_db();
+    errno = print_errno;
     return result == SQLITE_OK;
-}
-
-bool account_import::open() {
-    open_account_db();
-    // IMMEDIATE takes the write lock now: a lock held elsewhere fails the
-    // import before any input is read.
-    char* error = nullptr;
-    if (execute("BEGIN IMMEDIATE;", nullptr, nullptr, &error) != SQLITE_OK) {
-        report_error(error);
-        close_account_db();
-        return false;
-    }
-    open_ = true;
-    int result = SQLITE_OK;
-    for (unsigned size = 0; size < INSERT_SIZES && result == SQLITE_OK; ++size) {
-        result = prepare_insert(1U << size, &inserts_[size]);
-    }
-    if (result == SQLITE_OK) {
-        result = sqlite3_prepare_v2(account_db, "SAVEPOINT batch;", -1, &savepoint_, nullptr);
-    }
-    if (result == SQLITE_OK) {
-        result = sqlite3_prepare_v2(account_db, "RELEASE batch;", -1, &release_, nullptr);
-    }
-    if (result == SQLITE_OK) {
-        result = sqlite3_prepare_v2(account_db, "ROLLBACK TO batch;", -1, &undo_, nullptr);
-    }
-    if (result != SQLITE_OK) {
-        report("ERROR: %s\n", sqlite3_errmsg(account_db));
-        close();
-        return false;
-    }
-    return true;
-}
-
-bool account_import::add(unsigned long long line, std::string_view nickname,
-                         std::string_view password, const char* credentials) {
-    if (lost_) return false;
-    // Never cut a field short: that would store another account.
-    if (nickname.size() > NICKNAME_LIMIT || password.size() > PASSWORD_LIMIT) std::abort();
-    held_account& account = accounts_[held_++];
-    account.line = line;
-    account.credentials = credentials;
-    account.nickname_length = nickname.size();
-    account.password_length = password.size();
-    std::memcpy(account.nickname, nickname.data(), nickname.size());
-    std::memcpy(account.password, password.data(), password.size());
-    return held_ < IMPORT_BATCH || flush();
-}
-
-bool account_import::flush() {
-    if (lost_) return false;
-    const unsigned held = held_;
-    held_ = 0;
-    lost_ = !insert_rows(0, held);
-    return !lost_;
-}
-
-bool account_import::finish(bool commit) {
-    if (!open_) return false;
-    bool committed = false;
-    if (commit && flush() && refusals_ == 0 && sqlite3_get_autocommit(account_db) == 0) {
-        char* error = nullptr;
-        committed = sqlite3_exec(account_db, "COMMIT;", nullptr, nullptr, &error) == SQLITE_OK;
-        if (!committed) report_error(error);
-    }
-    // A transaction still open after a failed COMMIT is rolled back by the close.
-    close();
-    return committed;
-}
-
-// Sends accounts_[first, end) in pieces of a power of two rows, the largest
-// first. A piece the database refuses is undone and sent again one row at a
-// time up to the row refused; the rows after that one go on in pieces.
-// False when the transaction is gone.
-bool account_import::insert_rows(unsigned first, unsigned end) {
-    while (first < end) {
-        const unsigned size = std::bit_floor(end - first);
-        if (size == 1) {
-            if (insert_piece(first, 1) != SQLITE_DONE && !refused(first)) return false;
-            ++first;
-            continue;
-        }
-        // A failed statement undoes its own rows, unless the schema says
-        // otherwise (ON CONFLICT FAIL keeps those before the one refused);
-        // the savepoint undoes the whole piece either way.
-        if (run(savepoint_) != SQLITE_DONE) return stop(first);
-        if (insert_piece(first, size) == SQLITE_DONE) {
-            if (run(release_) != SQLITE_DONE) return stop(first);
-            first += size;
-            continue;
-        }
-        // A full disk or an I/O error can take the whole transaction with it.
-        if (sqlite3_get_autocommit(account_db) != 0) return stop(first);
-        if (run(undo_) != SQLITE_DONE || run(release_) != SQLITE_DONE) {
-            return stop(first);
-        }
-        for (const unsigned piece_end = first + size; first < piece_end;) {
-            const bool added = insert_piece(first, 1) == SQLITE_DONE;
-            if (!added && !refused(first)) return false;
-            ++first;
-            if (!added) break;
-        }
-    }
-    return true;
-}
-
-// Binds accounts_[first, first + size) to the INSERT of `size` rows and runs it.
-int account_import::insert_piece(unsigned first, unsigned size) {
-    sqlite3_stmt* insert = inserts_[std::countr_zero(size)];
-    int parameter = 1;
-    for (const held_account* account = accounts_ + first; account != accounts_ + first + size;
-         ++account) {
-        sqlite3_bind_text(insert, parameter++, account->nickname,
-                          static_cast<int>(account->nickname_length), SQLITE_STATIC);
-        sqlite3_bind_text(insert, parameter++, account->password,
-                          static_cast<int>(account->password_length), SQLITE_STATIC);
-        sqlite3_bind_text(insert, parameter++, account->credentials, -1, SQLITE_STATIC);
-    }
-    return run(insert);
-}
-
-int account_import::run(sqlite3_stmt* statement) {
-    const int result = sqlite3_step(statement);
-    sqlite3_reset(statement);
-    return result;
-}
-
-// Reports the row with the database's latest message. True when the
-// transaction is still there: a constraint failure undoes one statement, a
-// full disk or an I/O error can undo the whole transaction, and later
-// INSERTs would then each commit on their own.
-bool account_import::refused(unsigned row) {
-    ++refusals_;
-    report_(accounts_[row].line, sqlite3_errmsg(account_db));
-    return sqlite3_get_autocommit(account_db) == 0;
-}
-
-// Reports the row and stops the import.
-bool account_import::stop(unsigned row) {
-    static_cast<void>(refused(row));
-    lost_ = true;
-    return false;
-}
-
-void account_import::close() {
-    for (sqlite3_stmt*& insert : inserts_) {
-        sqlite3_finalize(insert);
-        insert = nullptr;
-    }
-    sqlite3_finalize(savepoint_);
-    sqlite3_finalize(release_);
-    sqlite3_finalize(undo_);
-    savepoint_ = release_ = undo_ = nullptr;
-    close_account_db();
-    open_ = false;
 }
 
 }  // namespace corvane::userdb

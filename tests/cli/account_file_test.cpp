@@ -92,10 +92,14 @@ TEST_F(AccountFileTest, ADirectoryEveryUserMayWriteIsRefusedForEveryCommand) {
     }
     const std::string long_target = "../open/" + repeat("./", PATH_MAX / 2 - 8) + "long.db";
     ASSERT_EQ(symlink(long_target.c_str(), (safe_dir + "/long.db").c_str()), 0);
+    // Nor is anything but a regular file opened: a FIFO, a device.
+    ASSERT_EQ(mkfifo((safe_dir + "/fifo").c_str(), 0600), 0);
     for (const std::string& name :
-         {safe_dir + "/missing/../../open/acc.db", chain, safe_dir + "/long.db"}) {
+         {safe_dir + "/missing/../../open/acc.db", chain, safe_dir + "/long.db", safe_dir + "/fifo",
+          std::string("/dev/null")}) {
         EXPECT_EQ(userdb({name, "create"}),
                   failure("Unable to open database: " + name + " (result=14)\n"));
+        EXPECT_FALSE(std::filesystem::exists(name + "-journal")) << name;
     }
     EXPECT_EQ(entries(open_dir), (std::vector<std::string>{"into-safe.db", "users.db"}));
 
@@ -105,18 +109,22 @@ TEST_F(AccountFileTest, ADirectoryEveryUserMayWriteIsRefusedForEveryCommand) {
     EXPECT_EQ(userdb({safe_dir + "/into-open.db", "list"}), (run_result{0, "user\ta\n", ""}));
 
     // Above the database's own directory, only a sticky directory may be
-    // written by every user: elsewhere anyone could swap the directory.
+    // written by every user: elsewhere anyone could swap the directory, or
+    // a link on the way to it.
     const std::string inner = open_dir + "/inner";
     ASSERT_EQ(mkdir(inner.c_str(), 0700), 0);
+    ASSERT_EQ(symlink("../safe", (open_dir + "/to-safe").c_str()), 0);
     for (const mode_t mode : {0777u, 0773u}) {
         ASSERT_EQ(chmod(open_dir.c_str(), mode), 0);
-        EXPECT_EQ(
-            userdb({inner + "/users.db", "create"}),
-            failure("Unsafe database directory: " + open_real + " (writable by every user)\n"))
-            << std::oct << mode;
+        for (const std::string& path : {inner + "/users.db", open_dir + "/to-safe/users.db"}) {
+            EXPECT_EQ(userdb({path, "create"}), failure("Unsafe database directory: " + open_real +
+                                                        " (writable by every user)\n"))
+                << std::oct << mode << " " << path;
+        }
     }
     ASSERT_EQ(chmod(open_dir.c_str(), 01777), 0);
     EXPECT_EQ(userdb({inner + "/users.db", "create"}), quiet_success);
+    EXPECT_EQ(userdb({open_dir + "/to-safe/users.db", "create"}), quiet_success);
 }
 
 TEST_F(AccountFileTest, AListingToATerminalShowsNothingTheTerminalWouldObey) {

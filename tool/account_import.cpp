@@ -1,0 +1,178 @@
+#include "account_import.hpp"
+
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+#include "messages.hpp"
+
+namespace corvane::userdb {
+
+namespace {
+
+// Prepares the INSERT of `rows` accounts, their values bound as parameters.
+int prepare_insert(unsigned rows, sqlite3_stmt** insert) {
+    constexpr std::string_view first =
+        "INSERT INTO users (nickname, password, credentials) "
+        "VALUES(?, ?, ?)";
+    constexpr std::string_view next = ",(?, ?, ?)";
+    char sql[first.size() + (IMPORT_BATCH - 1) * next.size() + 1];
+    std::memcpy(sql, first.data(), first.size());
+    std::size_t length = first.size();
+    for (unsigned row = 1; row < rows; ++row, length += next.size()) {
+        std::memcpy(sql + length, next.data(), next.size());
+    }
+    sql[length] = '\0';
+    return sqlite3_prepare_v2(account_db, sql, static_cast<int>(length + 1), insert, nullptr);
+}
+
+// Runs a statement that returns no rows, and makes it ready to run again.
+int run(sqlite3_stmt* statement) {
+    const int result = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    return result;
+}
+
+}  // namespace
+
+bool account_import::open() {
+    open_account_db(db_);
+    // IMMEDIATE takes the write lock now: a lock held elsewhere fails the
+    // import before any input is read.
+    char* error = nullptr;
+    if (execute("BEGIN IMMEDIATE;", nullptr, nullptr, &error) != SQLITE_OK) {
+        report_error(error);
+        close_account_db();
+        return false;
+    }
+    open_ = true;
+    int result = SQLITE_OK;
+    for (unsigned size = 0; size < INSERT_SIZES && result == SQLITE_OK; ++size) {
+        result = prepare_insert(1U << size, &inserts_[size]);
+    }
+    const char* const sql[] = {"SAVEPOINT batch;", "RELEASE batch;", "ROLLBACK TO batch;"};
+    sqlite3_stmt** const statements[] = {&savepoint_, &release_, &undo_};
+    for (std::size_t i = 0; i < 3 && result == SQLITE_OK; ++i) {
+        result = sqlite3_prepare_v2(account_db, sql[i], -1, statements[i], nullptr);
+    }
+    if (result != SQLITE_OK) {
+        report("ERROR: %s\n", sqlite3_errmsg(account_db));
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool account_import::add(unsigned long long line, std::string_view nickname,
+                         std::string_view password, const char* credentials) {
+    if (lost_) return false;
+    // Never cut a field short: that would store another account.
+    if (nickname.size() > NICKNAME_LIMIT || password.size() > PASSWORD_LIMIT) std::abort();
+    held_account& account = accounts_[held_++];
+    account.line = line;
+    account.credentials = credentials;
+    account.nickname_length = nickname.size();
+    account.password_length = password.size();
+    std::memcpy(account.nickname, nickname.data(), nickname.size());
+    std::memcpy(account.password, password.data(), password.size());
+    return held_ < IMPORT_BATCH || flush();
+}
+
+bool account_import::flush() {
+    if (lost_) return false;
+    const unsigned held = held_;
+    held_ = 0;
+    lost_ = !insert_rows(0, held);
+    return !lost_;
+}
+
+bool account_import::finish(bool commit) {
+    if (!open_) return false;
+    bool committed = false;
+    if (commit && flush() && refusals_ == 0 && sqlite3_get_autocommit(account_db) == 0) {
+        char* error = nullptr;
+        committed = sqlite3_exec(account_db, "COMMIT;", nullptr, nullptr, &error) == SQLITE_OK;
+        if (!committed) report_error(error);
+    }
+    // A transaction still open after a failed COMMIT is rolled back by the close.
+    close();
+    return committed;
+}
+
+// Sends accounts_[first, end) in pieces of a power of two rows, the largest
+// first. A piece the database refuses is undone and sent again one row at a
+// time up to the row refused; the rows after that one go on in pieces.
+// False when the transaction is gone.
+bool account_import::insert_rows(unsigned first, unsigned end) {
+    while (first < end) {
+        const unsigned size = std::bit_floor(end - first);
+        if (size == 1) {
+            if (insert_piece(first, 1) != SQLITE_DONE && !refused(first)) return false;
+            ++first;
+            continue;
+        }
+        // A failed statement undoes its own rows, unless the schema says
+        // otherwise (ON CONFLICT FAIL keeps those before the one refused);
+        // the savepoint undoes the whole piece either way.
+        if (run(savepoint_) != SQLITE_DONE) return stop(first);
+        if (insert_piece(first, size) == SQLITE_DONE) {
+            if (run(release_) != SQLITE_DONE) return stop(first);
+            first += size;
+            continue;
+        }
+        // A full disk or an I/O error can take the whole transaction with it.
+        if (sqlite3_get_autocommit(account_db) != 0) return stop(first);
+        if (run(undo_) != SQLITE_DONE || run(release_) != SQLITE_DONE) return stop(first);
+        for (const unsigned piece_end = first + size; first < piece_end;) {
+            const bool added = insert_piece(first, 1) == SQLITE_DONE;
+            if (!added && !refused(first)) return false;
+            ++first;
+            if (!added) break;
+        }
+    }
+    return true;
+}
+
+// Binds accounts_[first, first + size) to the INSERT of `size` rows and runs it.
+int account_import::insert_piece(unsigned first, unsigned size) {
+    sqlite3_stmt* insert = inserts_[std::countr_zero(size)];
+    int parameter = 1;
+    for (const held_account* account = accounts_ + first; account != accounts_ + first + size;
+         ++account) {
+        sqlite3_bind_text(insert, parameter++, account->nickname,
+                          static_cast<int>(account->nickname_length), SQLITE_STATIC);
+        sqlite3_bind_text(insert, parameter++, account->password,
+                          static_cast<int>(account->password_length), SQLITE_STATIC);
+        sqlite3_bind_text(insert, parameter++, account->credentials, -1, SQLITE_STATIC);
+    }
+    return run(insert);
+}
+
+// Reports the row with the database's latest message. True when the
+// transaction is still there: a constraint failure undoes one statement, a
+// full disk or an I/O error can undo the whole transaction, and later
+// INSERTs would then each commit on their own.
+bool account_import::refused(unsigned row) {
+    ++refusals_;
+    report_(accounts_[row].line, sqlite3_errmsg(account_db));
+    return sqlite3_get_autocommit(account_db) == 0;
+}
+
+// Reports the row and stops the import.
+bool account_import::stop(unsigned row) {
+    static_cast<void>(refused(row));
+    lost_ = true;
+    return false;
+}
+
+void account_import::close() {
+    // The session ends here: nothing runs its statements again.
+    for (sqlite3_stmt* insert : inserts_) sqlite3_finalize(insert);
+    for (sqlite3_stmt* statement : {savepoint_, release_, undo_}) sqlite3_finalize(statement);
+    close_account_db();
+    open_ = false;
+}
+
+}  // namespace corvane::userdb

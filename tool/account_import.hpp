@@ -1,0 +1,86 @@
+// An import's session: many accounts added in one transaction, all or
+// nothing, each line the database refuses reported with its number.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <string_view>
+
+#include "checks.hpp"
+#include "connection.hpp"
+
+struct sqlite3_stmt;
+
+namespace corvane::userdb {
+
+// How many accounts go to the database in one INSERT (docs/performance.md
+// gives the measurements behind the number).
+inline constexpr unsigned IMPORT_BATCH = 128;
+
+// open() opens the database, takes the write lock at once (before any input
+// is read) and prepares the INSERTs; on failure it writes "ERROR: ..." and
+// returns false. add() keeps a copy of the account and sends the accounts
+// to the database IMPORT_BATCH at a time; flush() sends what add() holds,
+// so that the caller reports a later line only after every earlier one.
+// Each line the database refuses goes to the reporter, in input order, with
+// the database's message (valid during the call), and the session goes on
+// with the lines after it, so that one run reports every refusal.
+//
+// add() and flush() return false once the transaction is gone: SQLite rolled
+// it back (a full disk, an I/O error; the first line of the piece that met
+// it has been reported), after which nothing more may be added, since each
+// INSERT would then commit on its own. finish(true) sends what is held and
+// commits when no line was refused; it writes "ERROR: ..." and returns
+// false when the commit fails. finish(false) rolls back. A session the
+// process leaves without finish() (ended by exit or killed) never commits:
+// SQLite rolls it back from its journal. (No destructor does it: the
+// cleanup path of one would link the C++ exception runtime into the tool.)
+class account_import {
+public:
+    using refusal_reporter = void (*)(unsigned long long line, const char* message);
+
+    account_import(const database& db, refusal_reporter report) : db_(db), report_(report) {}
+    account_import(const account_import&) = delete;
+    account_import& operator=(const account_import&) = delete;
+
+    [[nodiscard]] bool open();
+    // The fields have passed judge_account: at most NICKNAME_LIMIT and
+    // PASSWORD_LIMIT bytes; `credentials` is a canonical class word.
+    bool add(unsigned long long line, std::string_view nickname, std::string_view password,
+             const char* credentials);
+    bool flush();
+    [[nodiscard]] bool finish(bool commit);
+
+private:
+    struct held_account {
+        unsigned long long line;
+        const char* credentials;
+        std::size_t nickname_length;
+        std::size_t password_length;
+        char nickname[NICKNAME_LIMIT];
+        char password[PASSWORD_LIMIT];
+    };
+    // One INSERT for each power of two rows up to IMPORT_BATCH.
+    static constexpr unsigned INSERT_SIZES = std::bit_width(IMPORT_BATCH);
+    static_assert(std::has_single_bit(IMPORT_BATCH));
+
+    bool insert_rows(unsigned first, unsigned end);
+    int insert_piece(unsigned first, unsigned size);
+    bool refused(unsigned row);
+    bool stop(unsigned row);
+    void close();
+
+    database db_;
+    refusal_reporter report_;
+    bool open_ = false;
+    bool lost_ = false;
+    unsigned long long refusals_ = 0;
+    unsigned held_ = 0;
+    sqlite3_stmt* inserts_[INSERT_SIZES] = {};
+    sqlite3_stmt* savepoint_ = nullptr;
+    sqlite3_stmt* release_ = nullptr;
+    sqlite3_stmt* undo_ = nullptr;
+    held_account accounts_[IMPORT_BATCH];
+};
+
+}  // namespace corvane::userdb

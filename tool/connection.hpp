@@ -1,0 +1,44 @@
+// The database a run works on, and the steps of its one connection, shared
+// by the units that use SQLite (the store, the import; defined in
+// store.cpp). Nothing above them sees SQLite.
+#pragma once
+
+struct sqlite3;
+
+namespace corvane::userdb {
+
+// The database as the command line named it: `path` as typed, resolved and
+// checked when opened and shown so in messages; how long to wait for a
+// lock held elsewhere, 0 to fail at once.
+struct database {
+    const char* path;
+    int wait_seconds;
+};
+
+// The one connection, from open_account_db to close_account_db.
+extern sqlite3* account_db;
+
+// Opens `db` for reading and writing (created when missing) into
+// account_db, or ends the process with status 1: "Unsafe database
+// directory: ..." when every user could tamper with the file or its
+// journal there (see locate_database), "Unable to open database: PATH
+// (result=N)" for any other failure. The name is a plain file name, never
+// a URI; a link put in its place after the check is refused; the
+// connection refuses crafted schemas (defensive, schema not trusted). At
+// most once a process: it first sets SQLite up, library-wide, for one
+// thread without URIs, which only an uninitialised SQLite accepts.
+void open_account_db(const database& db);
+
+// Runs `sql` on account_db as sqlite3_exec does, after PRAGMA
+// synchronous=EXTRA: a commit also syncs the directory once the journal is
+// gone, so an acknowledged change survives a power cut. The setting reads
+// the schema, so it fails exactly as `sql` would, and then `sql` is not run.
+int execute(const char* sql, int (*rows)(void*, int, char**, char**), void* context, char** error);
+
+// Writes "ERROR: TEXT" for a failed execute (the connection's latest
+// message when `error` is null) and frees `error`.
+void report_error(char* error);
+
+void close_account_db();
+
+}  // namespace corvane::userdb
