@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "checks.hpp"
+#include "connection.hpp"
 #include "messages.hpp"
 
 namespace corvane::userdb {
@@ -120,8 +121,8 @@ bool read_failed(sqlite3* db) {
     return false;
 }
 
-// Runs a statement that returns no rows worth reading.
-bool execute(sqlite3* db, const char* sql) {
+// Runs a statement whose rows, if any, are not needed.
+bool run_pragma(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK || read_failed(db);
 }
 
@@ -129,7 +130,7 @@ bool execute(sqlite3* db, const char* sql) {
 // cell's size first would make it stop at the first bad cell.
 bool check_integrity(check_run& run) {
     sqlite3_stmt* check = nullptr;
-    if (!execute(run.db, "PRAGMA cell_size_check=OFF;") ||
+    if (!run_pragma(run.db, "PRAGMA cell_size_check=OFF;") ||
         sqlite3_prepare_v2(run.db, "PRAGMA integrity_check;", -1, &check, nullptr) != SQLITE_OK) {
         return read_failed(run.db);
     }
@@ -157,8 +158,8 @@ bool check_shape(check_run& run, bool* usable) {
     if (result == SQLITE_DONE) {
         file_problem(run, "no users table");
     } else if (result == SQLITE_ROW &&
-               std::strcmp(reinterpret_cast<const char*>(sqlite3_column_text(lookup, 0)),
-                           "view") == 0) {
+               std::strcmp(reinterpret_cast<const char*>(sqlite3_column_text(lookup, 0)), "view") ==
+                   0) {
         file_problem(run, "users is a view, not an ordinary table");
     } else if (result == SQLITE_ROW && sqlite3_column_int(lookup, 1) != 0) {
         file_problem(run, "users is a virtual table, not an ordinary table");
@@ -211,16 +212,17 @@ void remember(rowid_list& list, sqlite3_int64 id) {
 // Every row held to add's rules, in one pass.
 bool check_rows(check_run& run, rowid_list& other_nicknames) {
     sqlite3_stmt* rows = nullptr;
-    if (!execute(run.db, "PRAGMA cell_size_check=ON;") ||
-        sqlite3_prepare_v2(run.db, "SELECT rowid, nickname, password, credentials FROM users;",
-                           -1, &rows, nullptr) != SQLITE_OK) {
+    if (!run_pragma(run.db, "PRAGMA cell_size_check=ON;") ||
+        sqlite3_prepare_v2(run.db, "SELECT rowid, nickname, password, credentials FROM users;", -1,
+                           &rows, nullptr) != SQLITE_OK) {
         return read_failed(run.db);
     }
     int result = SQLITE_ROW;
     while ((result = sqlite3_step(rows)) == SQLITE_ROW) {
         const int nickname_type = sqlite3_column_type(rows, 1);
         if (nickname_type != SQLITE_TEXT) {
-            if (nickname_type != SQLITE_NULL) remember(other_nicknames, sqlite3_column_int64(rows, 0));
+            if (nickname_type != SQLITE_NULL)
+                remember(other_nicknames, sqlite3_column_int64(rows, 0));
             start_row_problem(run, rows, nickname_type);
             std::printf("User name is not text but %s.\n", storage_class(nickname_type));
         } else if (const char* fault = judge_account({.nickname = text_of(rows, 1)}).fault) {
@@ -263,7 +265,7 @@ bool report_twins(check_run& run, sqlite3_stmt* pairs) {
 // such rows differ in storage class, so one of them is among `others`,
 // and the index finds its twins; without, every nickname is compared.
 bool check_twins(check_run& run, const rowid_list& others) {
-    const bool unique = nickname_is_unique(run.db);
+    const bool unique = nickname_is_unique(false);
     if (unique && others.count == 0) return true;
     const char* sql =
         unique ? "SELECT b.rowid, b.nickname, u.rowid FROM users AS b, users AS u "
@@ -290,34 +292,14 @@ bool check_twins(check_run& run, const rowid_list& others) {
 
 }  // namespace
 
-bool nickname_is_unique(sqlite3* db) {
-    sqlite3_stmt* indexes = nullptr;
-    if (sqlite3_prepare_v2(db,
-                           "SELECT name FROM pragma_index_list('users') AS list "
-                           "WHERE list.\"unique\" AND NOT list.partial AND "
-                           "(SELECT count(*) FROM pragma_index_info(list.name)) = 1 AND "
-                           "(SELECT name FROM pragma_index_info(list.name)) = 'nickname' "
-                           "COLLATE NOCASE;",
-                           -1, &indexes, nullptr) != SQLITE_OK) {
-        return false;
+int check_account_file(const database& db) {
+    // Never created, and nothing written: not even a dry run's transaction.
+    open_account_db(db, false);
+    if (!run_pragma(account_db, "PRAGMA query_only=ON;")) {
+        close_account_db();
+        return 1;
     }
-    bool unique = false;
-    while (!unique && sqlite3_step(indexes) == SQLITE_ROW) {
-        // SQLite prepares a query that names its index only when it can use
-        // that index, which it does only when the collations agree.
-        char* sql = sqlite3_mprintf("SELECT 1 FROM users INDEXED BY \"%w\" WHERE nickname = ?;",
-                                    reinterpret_cast<const char*>(sqlite3_column_text(indexes, 0)));
-        sqlite3_stmt* probe = nullptr;
-        unique = sql != nullptr && sqlite3_prepare_v2(db, sql, -1, &probe, nullptr) == SQLITE_OK;
-        sqlite3_finalize(probe);
-        sqlite3_free(sql);
-    }
-    sqlite3_finalize(indexes);
-    return unique;
-}
-
-int check_account_file(sqlite3* db) {
-    check_run run{db, isatty(STDOUT_FILENO) != 0, false};
+    check_run run{account_db, isatty(STDOUT_FILENO) != 0, false};
     rowid_list others;
     bool usable = false;
     // The filter writes with putc_unlocked: the stream's lock is held throughout.
@@ -326,6 +308,7 @@ int check_account_file(sqlite3* db) {
                       (!usable || (check_rows(run, others) && check_twins(run, others)));
     funlockfile(stdout);
     std::free(others.ids);
+    close_account_db();
     return read && !run.found ? 0 : 1;
 }
 

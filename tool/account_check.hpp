@@ -19,18 +19,15 @@
 // the two cannot be mistaken for each other. A password is never shown.
 #pragma once
 
-struct sqlite3;
+#include "connection.hpp"
 
 namespace corvane::userdb {
 
-// Checks the file open on `db` and writes its problems. 0 when it found
-// none; 1 when it found one, or when the file could not be read (then
-// "ERROR: ..." on standard error, after the problems found before).
-[[nodiscard]] int check_account_file(sqlite3* db);
-
-// True when `users` has a UNIQUE index on the nickname alone, covering every
-// row, that SQLite uses to compare `nickname = ?`: then such a comparison
-// matches one row at most, and no two rows hold the same nickname text.
-[[nodiscard]] bool nickname_is_unique(sqlite3* db);
+// Checks the file `db` names and writes its problems. 0 when it found none;
+// 1 when it found one, or when the file could not be read (then "ERROR:
+// ..." on standard error, after the problems found before). A file that
+// does not exist is not created: "Unable to open database: ..." ends the
+// process with status 1, as for every command.
+[[nodiscard]] int check_account_file(const database& db);
 
 }  // namespace corvane::userdb

@@ -40,8 +40,11 @@ struct command_entry {
     unsigned stdin_most = 0;
     // Reads standard input: refused at once when it was closed.
     bool reads_input = false;
-    // --help's line for a command the usage text leaves out, or null.
+    // What the command does, for --help.
     const char* summary = nullptr;
+    // The usage text lists the command: only those it always listed, since
+    // scripts compare that text byte for byte.
+    bool in_usage = true;
 };
 
 }  // namespace corvane::userdb
