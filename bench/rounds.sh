@@ -2,13 +2,15 @@
 # directories removed on exit, account lines, and interleaved rounds with
 # medians of per-round ratios. Expects $runstat, the path of bench/runstat.
 
+# scratch NAME DIR: a fresh directory under DIR, its path in $NAME, removed
+# when the script exits (set here, not in a subshell, so that it is known).
 work_dirs=()
 trap 'rm -rf "${work_dirs[@]}"' EXIT
 scratch() {
-    local dir
-    dir=$(mktemp -d "$1/corvane-bench.XXXXXX")
-    work_dirs+=("$dir")
-    echo "$dir"
+    local made
+    made=$(mktemp -d "$2/corvane-bench.XXXXXX")
+    work_dirs+=("$made")
+    printf -v "$1" '%s' "$made"
 }
 
 # COUNT lines of PREFIXn<TAB>passwordn<TAB>class, the classes in turn.
