@@ -73,7 +73,7 @@ run_tests() { ctest --test-dir "$build_dir" "${ctest_args[@]}" >>"$1" 2>&1; }
 
 # The names of the failed tests in a ctest log, comma-separated.
 failed_tests() {
-    sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) .*/\1/p' "$1" | head -4 | paste -sd, -
+    sed -n 's/^[[:space:]]*[0-9][0-9]* - \([^ ]*\) .*/\1/p' "$1" | head -4 | paste -sd, -
 }
 
 caught=0 missed=0 not_applied=0 no_build=0 total=0

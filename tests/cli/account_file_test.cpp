@@ -1,6 +1,6 @@
-// The account file against a hostile local user: names taken literally,
-// directories other users may write, stored text a terminal would obey, and
-// commits that must reach the disk.
+// The account file against a hostile local user: directories other users
+// may write, stored text a terminal would obey, and commits that must reach
+// the disk (names taken literally: cases/file_names.cases).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,26 +28,6 @@ std::vector<std::string> entries(const std::string& directory) {
     return names;
 }
 
-// Read as URIs, these names would open read-only, switch file locking off
-// (concurrent writers would then lose each other's commits) or name no file.
-TEST_F(AccountFileTest, ANameIsAlwaysTheFileOfExactlyThatName) {
-    run_options here;
-    here.cwd = dir.path();
-    const std::vector<std::string> names = {"file:plain.db", "file:ro.db?mode=ro",
-                                            "file:nolock.db?vfs=unix-none", "file:frag.db#part",
-                                            ":memory:"};
-    for (const std::string& name : names) {
-        EXPECT_EQ(userdb({name, "create"}, here), quiet_success) << name;
-        EXPECT_EQ(userdb({name, "add", "alice", "pw"}, here), quiet_success) << name;
-        EXPECT_EQ(read_accounts(dir.file(name)), (accounts{{"alice", "pw", "user"}})) << name;
-    }
-    std::vector<std::string> sorted = names;
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(entries(dir.path()), sorted);
-    // "" names no file (SQLite would open a temporary database instead).
-    EXPECT_EQ(userdb({"", "create"}, here), failure("Unable to open database:  (result=14)\n"));
-}
-
 TEST_F(AccountFileTest, ADirectoryEveryUserMayWriteIsRefusedForEveryCommand) {
     const std::string open_dir = dir.file("open");
     const std::string safe_dir = dir.file("safe");
@@ -62,7 +42,6 @@ TEST_F(AccountFileTest, ADirectoryEveryUserMayWriteIsRefusedForEveryCommand) {
     // Run in the open directory, so that a bare name has "." as its directory.
     run_options in_open;
     in_open.cwd = open_dir;
-    in_open.stdin_text = "";
     const std::pair<std::string, std::string> places[] = {
         {existing, open_dir},
         {open_dir + "/new.db", open_dir},
@@ -73,11 +52,11 @@ TEST_F(AccountFileTest, ADirectoryEveryUserMayWriteIsRefusedForEveryCommand) {
     for (const mode_t mode : {0777u, 01777u}) {
         ASSERT_EQ(chmod(open_dir.c_str(), mode), 0);
         for (const auto& [path, refused] : places) {
-            for (std::vector<std::string> args : every_command) {
-                args.insert(args.begin(), path);
-                EXPECT_EQ(userdb(args, in_open), failure("Unsafe database directory: " + refused +
-                                                         " (writable by every user)\n"))
-                    << std::oct << mode << " " << testing::PrintToString(args);
+            for (const command_row& entry : every_command) {
+                EXPECT_EQ(run_row(path, entry, in_open),
+                          failure("Unsafe database directory: " + refused +
+                                  " (writable by every user)\n"))
+                    << std::oct << mode << " " << path << " " << entry.args[0];
             }
         }
         EXPECT_EQ(entries(open_dir), (std::vector<std::string>{"into-safe.db", "users.db"}));

@@ -41,10 +41,10 @@ TEST_F(LockTest, ALockedCommandFailsWithoutWaitingForTheLock) {
     create_table();
     ASSERT_EQ(run("add", {"alice", "secret"}), quiet_success);
     // Every command, and what it says when it finds the lock.
-    std::vector<std::pair<std::vector<std::string>, run_result>> locked;
-    for (const std::vector<std::string>& args : every_command) {
-        const std::string err = args[0] == "list" ? "" : "ERROR: database is locked\n";
-        locked.push_back({args, failure(err + refusal(args))});
+    std::vector<std::pair<const command_row*, run_result>> locked;
+    for (const command_row& entry : every_command) {
+        const std::string err = entry.args[0] == "list" ? "" : "ERROR: database is locked\n";
+        locked.push_back({&entry, failure(err + refusal(entry))});
     }
     std::vector<double> durations;
     for (int i = 0; i < 3; ++i) {
@@ -65,8 +65,8 @@ TEST_F(LockTest, ALockedCommandFailsWithoutWaitingForTheLock) {
         holder.exec("ROLLBACK");
     });
     const auto start = clock_type::now();
-    for (const auto& [args, expected] : locked) {
-        EXPECT_EQ(run(args[0], {args.begin() + 1, args.end()}), expected) << args[0];
+    for (const auto& [entry, expected] : locked) {
+        EXPECT_EQ(run_row(db, *entry), expected) << entry->args[0];
     }
     const auto elapsed = clock_type::now() - start;
     done.set_value();
@@ -157,7 +157,7 @@ writer_report run_writer(const std::string& db, int writer, unsigned seed) {
                     break;
             }
         }
-        const std::string message = refusal(args);
+        const std::string message = refusal(args[0], args[1]);
         args.insert(args.begin(), db);
         const run_result result = userdb(args);
         if (result == quiet_success) {

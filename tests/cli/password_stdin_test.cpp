@@ -1,6 +1,5 @@
-// -i: the password of add and pass from standard input, never on the
-// command line. From a pipe or file it is one line; from a terminal it is
-// typed twice with echo off.
+// -i from a terminal: the password typed twice with echo off (from a pipe
+// or file it is one line: cases/password_stdin.cases).
 #include <signal.h>
 
 #include <regex>
@@ -10,50 +9,6 @@
 
 namespace corvane::test {
 namespace {
-
-using PasswordStdinTest = UserDbTest;
-
-TEST_F(PasswordStdinTest, ThePasswordIsTheFirstLineOfTheInput) {
-    create_table();
-    const std::string add_usage = command_usage("add username [credentials = user]");
-    const std::string pass_usage = command_usage("pass username");
-    struct piped {
-        std::string input;
-        std::vector<std::string> args;
-        run_result expected;
-    };
-    const piped cases[] = {
-        {"s3cret\nnot this\n", {"add", "a1"}, quiet_success},
-        {"no line feed", {"add", "a2", "op"}, quiet_success},
-        {" cr\r\n", {"add", "a3"}, quiet_success},
-        {"c\rr\r\r\n", {"add", "a4"}, quiet_success},
-        {repeat("p", 64) + "\r\n", {"add", "a5"}, quiet_success},
-        {"", {"add", "b1"}, failure("No password given.\n")},
-        {"\n", {"add", "b1"}, failure("No password given.\n")},
-        {"\r\n", {"add", "b1"}, failure("No password given.\n")},
-        {repeat("p", 65) + "\n", {"add", "b2"}, failure(password_too_long)},
-        {repeat("p", 65) + "\r\n", {"add", "b2"}, failure(password_too_long)},
-        {"\xC3(\n", {"add", "b3"}, failure(password_not_utf8)},
-        {std::string("a\0b\n", 4), {"add", "b4"}, failure(password_not_utf8)},
-        {"\xFF\n", {"add", " b5"}, failure(name_starts_blank)},
-        {"pw\n", {"add", "b6", "root"}, failure(credentials_fault)},
-        {"pw\n", {"add", "b7", "pw", "user"}, failure(add_usage)},
-        {"pw\n", {"add"}, failure(add_usage)},
-        {"changed\n", {"pass", "a1"}, quiet_success},
-        {"pw\n", {"pass", "a1", "pw"}, failure(pass_usage)},
-        {"pw\n", {"pass", "nobody"}, failure(refusal("pass", "nobody"))},
-    };
-    for (const piped& c : cases) {
-        EXPECT_EQ(run_with_input(c.input, {"-i"}, c.args[0], {c.args.begin() + 1, c.args.end()}),
-                  c.expected)
-            << testing::PrintToString(c.input) << " " << testing::PrintToString(c.args);
-    }
-    EXPECT_EQ(read_accounts(db), (accounts{{"a1", "changed", "user"},
-                                           {"a2", "no line feed", "op"},
-                                           {"a3", " cr", "user"},
-                                           {"a4", "c\rr\r", "user"},
-                                           {"a5", repeat("p", 64), "user"}}));
-}
 
 class PasswordPromptTest : public UserDbTest {
 protected:

@@ -6,18 +6,6 @@ namespace corvane::test {
 namespace {
 
 using SchemaTest = UserDbTest;
-using ListTest = UserDbTest;
-
-TEST_F(SchemaTest, CreateMakesTheFileAndTheTable) {
-    EXPECT_EQ(run("create"), quiet_success);
-    sqlite_db check(db);
-    const auto rows = check.query("SELECT type, name, sql FROM sqlite_master");
-    ASSERT_EQ(rows.size(), 2u);  // the table and its UNIQUE index
-    EXPECT_EQ(rows[0][2].value_or(""),
-              "CREATE TABLE users(nickname CHAR NOT NULL UNIQUE,password CHAR NOT NULL,"
-              "credentials CHAR NOT NULL DEFAULT 'user',created TIMESTAMP DEFAULT "
-              "(DATETIME('NOW')),activity TIMESTAMP DEFAULT (DATETIME('NOW')))");
-}
 
 TEST_F(SchemaTest, ANewFileIsOwnerOnlyAndAnExistingFileKeepsItsMode) {
     const mode_t saved = umask(0);  // the widest umask a caller could have
@@ -33,23 +21,16 @@ TEST_F(SchemaTest, ANewFileIsOwnerOnlyAndAnExistingFileKeepsItsMode) {
     EXPECT_EQ(file_mode(shared), 0644u);
 }
 
-TEST_F(SchemaTest, CreatingTwiceReportsTheErrorButSucceeds) {
-    create_table();
-    ASSERT_EQ(run("add", {"alice", "secret"}), quiet_success);
-    EXPECT_EQ(run("create"), (run_result{0, "", "ERROR: table users already exists\n"}));
-    EXPECT_EQ(read_accounts(db), (accounts{{"alice", "secret", "user"}}));
-}
-
 TEST_F(SchemaTest, AFileThatCannotBeOpenedEndsEveryCommand) {
     const std::string missing_dir = dir.file("no/such/dir/users.db");
     // A directory inside the test's own: its parent /tmp is writable by all.
     const std::string a_directory = dir.file("a_directory");
     ASSERT_EQ(mkdir(a_directory.c_str(), 0700), 0);
     for (const std::string& path : {missing_dir, a_directory}) {
-        for (std::vector<std::string> args : every_command) {
-            args.insert(args.begin(), path);
-            EXPECT_EQ(userdb(args), failure("Unable to open database: " + path + " (result=14)\n"))
-                << testing::PrintToString(args);
+        for (const command_row& entry : every_command) {
+            EXPECT_EQ(run_row(path, entry),
+                      failure("Unable to open database: " + path + " (result=14)\n"))
+                << path << " " << entry.args[0];
         }
     }
     EXPECT_FALSE(file_exists(dir.file("no")));
@@ -57,10 +38,9 @@ TEST_F(SchemaTest, AFileThatCannotBeOpenedEndsEveryCommand) {
 
 TEST_F(SchemaTest, AFileThatIsNotADatabaseIsReportedAndLeftAlone) {
     write_file(db, "just some text, not a database\n");
-    for (const std::vector<std::string>& args : every_command) {
-        const std::string err = args[0] == "list" ? "" : "ERROR: file is not a database\n";
-        EXPECT_EQ(run(args[0], {args.begin() + 1, args.end()}), failure(err + refusal(args)))
-            << args[0];
+    for (const command_row& entry : every_command) {
+        const std::string err = entry.args[0] == "list" ? "" : "ERROR: file is not a database\n";
+        EXPECT_EQ(run_row(db, entry), failure(err + refusal(entry))) << entry.args[0];
     }
     EXPECT_EQ(read_file(db), "just some text, not a database\n");
 }
@@ -68,53 +48,12 @@ TEST_F(SchemaTest, AFileThatIsNotADatabaseIsReportedAndLeftAlone) {
 // The open creates the file, as any open does; then each command but create
 // meets the missing table.
 TEST_F(SchemaTest, WithoutTheTableEveryCommandReportsTheDatabaseError) {
-    for (const std::vector<std::string>& args : every_command) {
-        if (args[0] == "create") continue;
-        const std::string err = args[0] == "list" ? "" : "ERROR: no such table: users\n";
-        EXPECT_EQ(run(args[0], {args.begin() + 1, args.end()}), failure(err + refusal(args)))
-            << args[0];
+    for (const command_row& entry : every_command) {
+        if (entry.args[0] == "create") continue;
+        const std::string err = entry.args[0] == "list" ? "" : "ERROR: no such table: users\n";
+        EXPECT_EQ(run_row(db, entry), failure(err + refusal(entry))) << entry.args[0];
     }
     EXPECT_TRUE(file_exists(db));
-}
-
-TEST_F(ListTest, PrintsClassTabNicknamePerAccount) {
-    create_table();
-    EXPECT_EQ(run("list"), quiet_success);
-    ASSERT_EQ(run("add", {"alice", "secret"}), quiet_success);
-    ASSERT_EQ(run("add", {"bob the builder", "x", "opubot"}), quiet_success);
-    ASSERT_EQ(run("add", {"\"q\" 'z' %s", "x", "admin"}), quiet_success);
-    EXPECT_EQ(run("list"),
-              (run_result{0, "user\talice\nopubot\tbob the builder\nadmin\t\"q\" 'z' %s\n", ""}));
-}
-
-TEST_F(ListTest, ManyRowsAreAllPrinted) {
-    create_table();
-    {
-        sqlite_db seed(db);
-        seed.exec(
-            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
-            "INSERT INTO users (nickname, password) SELECT 'user' || i, 'pw' FROM n;");
-    }
-    std::string expected;
-    for (int i = 1; i <= 20000; ++i) expected += "user\tuser" + std::to_string(i) + "\n";
-    EXPECT_EQ(run("list"), (run_result{0, expected, ""}));
-}
-
-TEST_F(ListTest, TablesOfAnotherShapeNeverCrashTheListing) {
-    {
-        sqlite_db seed(db);
-        seed.exec(
-            "CREATE TABLE users(nickname, password, credentials);"
-            "INSERT INTO users VALUES('alice', 'x', NULL), (NULL, 'y', 'op');");
-    }
-    EXPECT_EQ(run("list"), (run_result{0, "\talice\nop\t\n", ""}));
-
-    const std::string narrow = dir.file("narrow.db");
-    {
-        sqlite_db seed(narrow);
-        seed.exec("CREATE TABLE users(nickname, password); INSERT INTO users VALUES('a', 'b');");
-    }
-    EXPECT_EQ(userdb({narrow, "list"}), failure(""));
 }
 
 }  // namespace

@@ -97,11 +97,12 @@ void add_alice_and_bob(const std::string& db, const run_options& options = {}) {
 // the listing stay as they were.
 void expect_every_change_refused(const std::string& db, const std::string& error,
                                  const run_options& options = {}) {
-    for (std::vector<std::string> args : every_command) {
-        if (refusal(args).empty()) continue;  // the commands that change an account
-        const std::string message = error + refusal(args);
-        args.insert(args.begin(), db);
-        EXPECT_EQ(userdb(args, options), failure(message)) << args[1];
+    for (const command_row& entry : every_command) {
+        if (!entry.changes) continue;
+        // A command that reads its accounts from standard input names the
+        // line that met the error.
+        const std::string said = (entry.input.empty() ? "" : "line 1: ") + error + refusal(entry);
+        EXPECT_EQ(run_row(db, entry, options), failure(said)) << entry.args[0];
     }
     EXPECT_EQ(userdb({db, "list"}, options), (run_result{0, "admin\talice\nuser\tbob\n", ""}));
     EXPECT_EQ(read_accounts(db), alice_and_bob);

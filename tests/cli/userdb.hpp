@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -53,61 +54,55 @@ inline run_result userdb_with_closed(const std::string& redirections,
     return run_program("/bin/sh", shell_args);
 }
 
-// Every command once, with arguments for a table that holds alice and bob:
-// add a third account, change or remove one of the two.
-inline const std::vector<std::vector<std::string>> every_command = {{"create"},
-                                                                    {"list"},
-                                                                    {"add", "carol", "c-pass"},
-                                                                    {"del", "bob"},
-                                                                    {"mod", "alice", "op"},
-                                                                    {"pass", "alice", "new"},
-                                                                    {"import"}};
+// Every command once, as run on a table that holds alice and bob: add a
+// third account, change or remove one of the two. The tests of files that
+// cannot be opened, locks, full disks and read-only storage run each row,
+// so a new command needs its row here and nothing else.
+struct command_row {
+    std::vector<std::string> args;  // the command word and its arguments
+    std::string input;              // its standard input
+    bool changes;                   // whether it adds, changes or removes an account
+    // The line it writes after a database error, when it changed nothing:
+    // %s stands for the nickname (args[1]); "" for none.
+    std::string refusal;
+};
+inline const command_row every_command[] = {
+    {{"create"}, "", false, ""},
+    {{"list"}, "", false, ""},
+    {{"add", "carol", "c-pass"}, "", true, "Unable to add user \"%s\"\n"},
+    {{"del", "bob"}, "", true, "Unable to delete user \"%s\".\n"},
+    {{"mod", "alice", "op"}, "", true, "Unable to set credentials for user \"%s\"\n"},
+    {{"pass", "alice", "new"}, "", true, "Unable to change password for user \"%s\"\n"},
+    {{"import"}, "carol\tc-pass\n", true, ""},
+};
+
+// The tool run on `file` with `entry`'s arguments and input, and `options`.
+inline run_result run_row(const std::string& file, const command_row& entry,
+                          run_options options = {}) {
+    std::vector<std::string> args = entry.args;
+    args.insert(args.begin(), file);
+    options.stdin_text = entry.input;
+    return userdb(args, options);
+}
 
 // What `command` says when it changed no account named `nickname`, after
-// any error line of the database; empty for the commands that name none.
+// any error line of the database.
 inline std::string refusal(const std::string& command, const std::string& nickname) {
-    if (command == "add") return "Unable to add user \"" + nickname + "\"\n";
-    if (command == "del") return "Unable to delete user \"" + nickname + "\".\n";
-    if (command == "mod") return "Unable to set credentials for user \"" + nickname + "\"\n";
-    if (command == "pass") return "Unable to change password for user \"" + nickname + "\"\n";
-    return "";
+    for (const command_row& entry : every_command) {
+        if (entry.args[0] != command) continue;
+        const std::size_t at = entry.refusal.find("%s");
+        return at == std::string::npos ? entry.refusal
+                                       : std::string(entry.refusal).replace(at, 2, nickname);
+    }
+    throw std::out_of_range("no command " + command + " in every_command");
 }
-inline std::string refusal(const std::vector<std::string>& command) {
-    return refusal(command[0], command.size() > 1 ? command[1] : "");
+inline std::string refusal(const command_row& entry) {
+    return refusal(entry.args[0], entry.args.size() > 1 ? entry.args[1] : "");
 }
 
 // The eight classes an account may have.
 inline const char* const class_words[] = {"admin", "super", "op",    "user",
                                           "bot",   "ubot",  "opbot", "opubot"};
-
-// The messages of refused fields.
-inline const std::string name_too_long = "User name is too long.\n";
-inline const std::string name_starts_blank = "User name cannot start with white space.\n";
-inline const std::string name_illegal = "User name contains illegal characters.\n";
-inline const std::string name_not_utf8 = "User name must be utf-8 encoded.\n";
-inline const std::string password_too_long = "Password is too long.\n";
-inline const std::string password_not_utf8 = "Password must be utf-8 encoded.\n";
-inline const std::string credentials_fault =
-    "Invalid user credentials. Must be one of: 'bot', 'ubot', 'opbot', 'opubot', 'admin', "
-    "'super', 'op' or 'user'\n";
-
-// The usage text, written out rather than read from the tool's source.
-inline std::string usage_text(const std::string& program = CORVANE_USERDB_PATH) {
-    return "Usage: " + program +
-           " filename command [...]\n\nCommand syntax:\n  create\n"
-           "  add  username password [credentials = user]\n  del  username\n"
-           "  mod  username credentials\n  pass username password\n  list\n\n"
-           "Parameters:\n  'filename' is a database file\n"
-           "  'username' is a nickname (UTF-8, up to 64 bytes)\n"
-           "  'password' is a password (UTF-8, up to 64 bytes)\n"
-           "  'credentials' is one of 'admin', 'super', 'op', 'user'\n\n";
-}
-
-// The usage line of one command: "add username password ...".
-inline std::string command_usage(const std::string& synopsis,
-                                 const std::string& program = CORVANE_USERDB_PATH) {
-    return "Usage: " + program + " filename " + synopsis + "\n";
-}
 
 class UserDbTest : public testing::Test {
 protected:

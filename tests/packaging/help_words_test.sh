@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Ties the documentation to the tool: takes every command word, every option
 # and every credential class from the built tool's --help, then checks that
-# the bash completion offers each in its place and that the man page has a
-# list item for each (".It Cm WORD", ".It Fl OPTION"). A word that --help
-# names and either of them lacks fails the test.
+# the bash completion offers exactly these in their places and that the man
+# page has a list item for each (".It Cm WORD", ".It Fl OPTION") and none
+# for another word. A word that --help names and either of them lacks, or
+# one they name and --help does not, fails the test.
 #   help_words_test.sh TOOL COMPLETION_FILE PAGE
 set -uo pipefail
 
@@ -63,6 +64,26 @@ offers() {
     return 1
 }
 
+# offered BEFORE...: what completing an empty word after BEFORE offers, sorted.
+offered() {
+    COMP_WORDS=(corvane-userdb "$@" "")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    COMP_LINE="${COMP_WORDS[*]} "
+    COMP_POINT=${#COMP_LINE}
+    COMPREPLY=()
+    _corvane_userdb corvane-userdb "" "${COMP_WORDS[COMP_CWORD - 1]}"
+    printf '%s\n' "${COMPREPLY[@]}" | sort
+}
+# same KIND GOT WANTED...: GOT (sorted lines) holds exactly WANTED.
+same() {
+    local kind=$1 got=$2
+    shift 2
+    if [[ $got != "$(printf '%s\n' "$@" | sort)" ]]; then
+        echo "FAIL: the completion offers the ${kind}s [${got//$'\n'/ }], --help names [$*]"
+        failures=$((failures + 1))
+    fi
+}
+
 # check KIND WORD BEFORE...
 check() {
     local kind=$1 word=$2
@@ -80,6 +101,20 @@ check() {
 for word in "${commands[@]}"; do check command "$word" a.db; done
 for word in "${options[@]}"; do check option "$word"; done
 for word in "${classes[@]}"; do check class "$word" a.db mod alice; done
+
+same command "$(offered a.db)" "${commands[@]}"
+same class "$(offered a.db mod alice)" "${classes[@]}"
+COMP_WORDS=(corvane-userdb -)
+COMP_CWORD=1
+COMPREPLY=()
+_corvane_userdb corvane-userdb - corvane-userdb
+same option "$(printf '%s\n' "${COMPREPLY[@]}" | sort)" "${options[@]}"
+for item in "${items[@]}"; do
+    if [[ " ${commands[*]} ${options[*]} ${classes[*]} " != *" $item "* ]]; then
+        echo "FAIL: the man page has a list item for $item, which --help does not name"
+        failures=$((failures + 1))
+    fi
+done
 
 ((failures == 0)) || exit 1
 echo "completion and man page name all ${#commands[@]} commands, ${#options[@]} options and ${#classes[@]} classes of --help"
