@@ -136,7 +136,7 @@ f_unsafe_directory() { edit 's/\(info\.st_mode & S_IWOTH\) == 0/true/' "${tool_s
 f_group_readable() { edit 's/umask\(S_IRWXG \| S_IRWXO\)/umask(S_IRWXO)/' "${tool_sources[@]}"; }
 f_rename_unchecked() { edit 's/\n\s*check_nickname\(call\.args\[1\]\);//' "${tool_sources[@]}"; }
 f_update_count() { edit 's/\(kind_ == kind::add \|\| sqlite3_changes\(account_db\) == static_cast<int>\(size\)\)/true/' "${tool_sources[@]}"; }
-f_check_twins() { edit 's/ && check_twins\(run, others\)//' "${tool_sources[@]}"; }
+f_check_twins() { edit 's/if \(unique && others\.count == 0\) return true;/return true;/' "${tool_sources[@]}"; }
 f_dry_run_commits() { edit 's/"ROLLBACK;"/"COMMIT;"/g' "${tool_sources[@]}"; }
 f_import_lost_tx() { edit 's/if \(sqlite3_get_autocommit\(account_db\) != 0\) return stop\(first\);//; s/return sqlite3_get_autocommit\(account_db\) == 0;/return true;/' "${tool_sources[@]}"; }
 # The tool: the terminal.
