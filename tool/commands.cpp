@@ -207,29 +207,28 @@ int cmd_update(const command_call& call) { return run_lines(call, account_import
 
 int cmd_check(const command_call& call) { return check_account_file(call.db); }
 
-// name, handler, synopsis, -i synopsis, least arguments, most with -i, reads
-// standard input, --help's summary, listed by the usage text (see
+// name, handler, synopsis, -i synopsis, --help's summary, least arguments,
+// most with -i, reads standard input, listed by the usage text (see
 // command_entry)
 // clang-format off
 constexpr command_entry rows[] = {
-    {"create", cmd_create, "", nullptr, 0, 0, false, "create the users table"},
-    {"add", cmd_add, "username password [credentials = user]", "username [credentials = user]", 2, 2,
-     false, "add an account"},
-    {"del", cmd_del, "username", nullptr, 1, 0, false, "delete an account"},
-    {"mod", cmd_mod, "username credentials", nullptr, 2, 0, false, "give an account another class"},
-    {"pass", cmd_pass, "username password", "username", 2, 1, false,
-     "give an account another password"},
-    {"list", cmd_list, "", nullptr, 0, 0, false, "print each account: its class, a tab, its nickname"},
-    {"import", cmd_import, "", nullptr, 0, 0, true,
+    {"create", cmd_create, "", nullptr, "create the users table"},
+    {"add", cmd_add, "username password [credentials = user]", "username [credentials = user]",
+     "add an account", 2, 2},
+    {"del", cmd_del, "username", nullptr, "delete an account", 1},
+    {"mod", cmd_mod, "username credentials", nullptr, "give an account another class", 2},
+    {"pass", cmd_pass, "username password", "username", "give an account another password", 2, 1},
+    {"list", cmd_list, "", nullptr, "print each account: its class, a tab, its nickname"},
+    {"import", cmd_import, "", nullptr,
      "add the accounts read from standard input, all or none, one a line:\n"
-     "      NICKNAME<TAB>PASSWORD[<TAB>CLASS]", false},
-    {"rename", cmd_rename, "oldname newname", nullptr, 2, 0, false,
-     "give an account another nickname", false},
-    {"update", cmd_update, "", nullptr, 0, 0, true,
+     "      NICKNAME<TAB>PASSWORD[<TAB>CLASS]", 0, 0, true, false},
+    {"rename", cmd_rename, "oldname newname", nullptr, "give an account another nickname", 2, 0,
+     false, false},
+    {"update", cmd_update, "", nullptr,
      "give the accounts read from standard input, in import's format, their\n"
-     "      password and (when given) class, all or none", false},
-    {"check", cmd_check, "", nullptr, 0, 0, false,
-     "print each problem of the file and its accounts; change nothing", false},
+     "      password and (when given) class, all or none", 0, 0, true, false},
+    {"check", cmd_check, "", nullptr,
+     "print each problem of the file and its accounts; change nothing", 0, 0, false, false},
 };
 // clang-format on
 // Dispatch takes the password out of the arguments as the second one.
