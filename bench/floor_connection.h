@@ -1,7 +1,8 @@
 /* The connection every floor program opens, set up as corvane-userdb sets up
  * its own, so that each comparison is like for like: the name taken as a
- * file name (never a URI), no mutexes (one thread), defensive mode on, the schema not trusted, and
- * commits that sync the directory after the journal is removed. */
+ * file name (never a URI), no mutexes (one thread), defensive mode on, the
+ * schema not trusted, each page's cells checked as it is loaded, and commits
+ * that sync the directory after the journal is removed. */
 #ifndef CORVANE_FLOOR_CONNECTION_H
 #define CORVANE_FLOOR_CONNECTION_H
 
@@ -15,6 +16,8 @@ static int open_floor_connection(const char* path, sqlite3** db) {
     if (result == SQLITE_OK) result = sqlite3_db_config(*db, SQLITE_DBCONFIG_DEFENSIVE, 1, NULL);
     if (result == SQLITE_OK)
         result = sqlite3_db_config(*db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, NULL);
+    if (result == SQLITE_OK)
+        result = sqlite3_exec(*db, "PRAGMA cell_size_check=ON;", NULL, NULL, NULL);
     if (result == SQLITE_OK)
         result = sqlite3_exec(*db, "PRAGMA synchronous=EXTRA;", NULL, NULL, NULL);
     return result;

@@ -12,7 +12,7 @@ static int print_row(void *context, int columns, char **values, char **names) {
     (void)context;
     (void)columns;
     (void)names;
-    printf("%s\t%s\n", values[2], values[0]);
+    printf("%s\t%s\n", values[0], values[1]);
     return 0;
 }
 
@@ -24,7 +24,8 @@ int main(int argc, char **argv) {
     sqlite3 *db = NULL;
     if (open_floor_connection(argv[1], &db) != SQLITE_OK) return 1;
     char *error = NULL;
-    const int result = sqlite3_exec(db, "SELECT * FROM users;", print_row, NULL, &error);
+    const int result =
+        sqlite3_exec(db, "SELECT credentials, nickname FROM users;", print_row, NULL, &error);
     sqlite3_free(error);
     sqlite3_close(db);
     return result == SQLITE_OK ? 0 : 1;

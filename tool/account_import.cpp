@@ -58,6 +58,10 @@ bool account_import::open() {
         return false;
     }
     open_ = true;
+    if (!users_is_changeable()) {
+        close();
+        return false;
+    }
     int result = SQLITE_OK;
     // An UPDATE of many lines at once counts its changed rows as its lines
     // only when each line can change one row at most.

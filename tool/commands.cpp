@@ -27,16 +27,16 @@ namespace {
 
 // The listing writes with putc_unlocked, which inlines to a store into
 // stdio's buffer; cmd_list holds the stream's lock for the whole listing.
-void put_exact(const char* text, std::FILE* stream) {
-    for (; *text != '\0'; ++text) putc_unlocked(*text, stream);
+void put_exact(std::string_view text, std::FILE* stream) {
+    for (const char byte : text) putc_unlocked(byte, stream);
 }
 
 // One account's line: to a pipe or a file the bytes exactly as stored
 // (put_exact), to a terminal nothing it could act on (put_for_terminal).
 // False once standard output has failed, which stops the listing; main
 // reports it.
-template <void (*put)(const char*, std::FILE*)>
-bool print_account(const char* credentials, const char* nickname) {
+template <void (*put)(std::string_view, std::FILE*)>
+bool print_account(std::string_view credentials, std::string_view nickname) {
     put(credentials, stdout);
     putc_unlocked('\t', stdout);
     put(nickname, stdout);

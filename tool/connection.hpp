@@ -27,7 +27,8 @@ extern sqlite3* account_db;
 // journal there (see locate_database), "Unable to open database: PATH
 // (result=N)" for any other failure. The name is a plain file name, never
 // a URI; a link put in its place after the check is refused; the
-// connection refuses crafted schemas (defensive, schema not trusted). At
+// connection refuses crafted schemas (defensive, schema not trusted) and
+// checks the cells of each page as it loads it (cell_size_check). At
 // most once a process: it first sets SQLite up, library-wide, for one
 // thread without URIs, which only an uninitialised SQLite accepts.
 void open_account_db(const database& db, bool create = true);
@@ -41,6 +42,17 @@ int execute(const char* sql, int (*rows)(void*, int, char**, char**), void* cont
 // Writes "ERROR: TEXT" for a failed execute (the connection's latest
 // message when `error` is null) and frees `error`.
 void report_error(char* error);
+
+// True when changes may go to `users`: it is an ordinary table, or there is
+// none (the change then fails with SQLite's "no such table: users"). A view
+// is refused, since SQLite does not count the rows its INSTEAD OF triggers
+// change and a change made would be reported as failed; so is a virtual
+// table, whose module, not SQLite's own storage, would keep the accounts.
+// Refused, it writes "ERROR: users is not a table"; a schema that cannot be
+// read, "ERROR: " and the database's message. Every command that changes
+// accounts asks it on account_db before its change, inside its transaction
+// if it has one.
+[[nodiscard]] bool users_is_changeable();
 
 void close_account_db();
 

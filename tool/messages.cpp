@@ -62,9 +62,8 @@ __attribute__((format(printf, 1, 0))) void write_message(const char* format, va_
     }
     const std::size_t end = std::strlen(text);
     const bool line_feed = end > 0 && text[end - 1] == '\n';
-    if (line_feed) text[end - 1] = '\0';
     flockfile(stderr);
-    put_for_terminal(text, stderr);
+    put_for_terminal({text, line_feed ? end - 1 : end}, stderr);
     if (line_feed) putc_unlocked('\n', stderr);
     funlockfile(stderr);
     if (text != small) std::free(text);
@@ -87,9 +86,10 @@ void fail(const char* format, ...) {
     std::exit(EXIT_FAILURE);
 }
 
-void put_for_terminal(const char* text, std::FILE* stream) {
-    const auto* at = reinterpret_cast<const unsigned char*>(text);
-    while (*at != '\0') {
+void put_for_terminal(std::string_view text, std::FILE* stream) {
+    const auto* at = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* const end = at + text.size();
+    while (at != end) {
         const unsigned char lead = *at;
         if (lead < 0x80) {
             putc_unlocked(lead < 0x20 || lead == 0x7F ? '?' : lead, stream);
@@ -97,7 +97,8 @@ void put_for_terminal(const char* text, std::FILE* stream) {
             continue;
         }
         std::size_t length = sequence_length(lead);
-        // Stops at the terminator, which is no continuation byte.
+        // A sequence cut short by the end of the text is malformed.
+        if (length > static_cast<std::size_t>(end - at)) length = 0;
         for (std::size_t i = 1; i < length; ++i) {
             if (!is_continuation(at[i])) length = 0;
         }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string_view>
 
 namespace corvane::userdb {
 
@@ -16,12 +17,13 @@ void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
 [[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Writes `text` to `stream`, whose lock the caller holds, with every
-// character a terminal could act on replaced by one '?': C0 controls, DEL,
+// character a terminal could act on replaced by one '?': C0 controls (NUL
+// among them: every byte of `text` is written), DEL,
 // C1 controls (U+0080 to U+009F), the bidirectional controls (U+061C,
 // U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069), the line and
 // paragraph separators U+2028 and U+2029; and one '?' for every byte that
 // is not part of well-formed UTF-8. Stored text could otherwise retitle the
 // window, clear the screen, hide text or forge lines.
-void put_for_terminal(const char* text, std::FILE* stream);
+void put_for_terminal(std::string_view text, std::FILE* stream);
 
 }  // namespace corvane::userdb

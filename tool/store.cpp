@@ -50,6 +50,11 @@ void open_account_db(const database& db, bool create) {
     if (result == SQLITE_OK) {
         result = sqlite3_db_config(account_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     }
+    // A page whose cells overlap or overrun it is reported as corrupt when it
+    // is loaded, before a change is built on it and spreads the damage.
+    if (result == SQLITE_OK) {
+        result = sqlite3_exec(account_db, "PRAGMA cell_size_check=ON;", nullptr, nullptr, nullptr);
+    }
     // Without -w a lock held elsewhere fails the command at once.
     if (result == SQLITE_OK && db.wait_seconds > 0) {
         result = sqlite3_busy_timeout(account_db, db.wait_seconds * 1000);
@@ -66,6 +71,34 @@ int execute(const char* sql, int (*rows)(void*, int, char**, char**), void* cont
 void report_error(char* error) {
     report("ERROR: %s\n", error != nullptr ? error : sqlite3_errmsg(account_db));
     sqlite3_free(error);
+}
+
+bool users_is_changeable() {
+    // PRAGMA table_list (SQLite 3.37 and later) answers from the schema
+    // SQLite has loaded, at a third of the cost of reading sqlite_master,
+    // where a table or an index has a root page and a view or a virtual
+    // table none.
+    const bool listed = sqlite3_libversion_number() >= 3037000;
+    sqlite3_stmt* query = nullptr;
+    int result = sqlite3_prepare_v2(account_db,
+                                    listed ? "PRAGMA main.table_list(users);"
+                                           : "SELECT rootpage FROM sqlite_master WHERE name = "
+                                             "'users' COLLATE NOCASE AND type <> 'trigger';",
+                                    -1, &query, nullptr);
+    if (result == SQLITE_OK) result = sqlite3_step(query);
+    const auto* kind = reinterpret_cast<const char*>(
+        listed && result == SQLITE_ROW ? sqlite3_column_text(query, 2) : nullptr);
+    const bool changeable =
+        result == SQLITE_DONE ||
+        (result == SQLITE_ROW && (listed ? kind != nullptr && std::strcmp(kind, "table") == 0
+                                         : sqlite3_column_int64(query, 0) != 0));
+    if (result != SQLITE_DONE && result != SQLITE_ROW) {
+        report("ERROR: %s\n", sqlite3_errmsg(account_db));
+    } else if (!changeable) {
+        report("ERROR: users is not a table\n");
+    }
+    sqlite3_finalize(query);
+    return changeable;
 }
 
 void close_account_db() {
@@ -115,12 +148,16 @@ int execute_change(const database& db, const char* sql, char** error) {
     return result;
 }
 
-// A row of the users table, passed on as class and nickname. A row of
-// another shape, or the printer's false, stops the listing (not 0).
-int pass_account_row(void* context, int columns, char** values, char** /*names*/) {
-    if (columns < 3) return 1;
-    const account_printer print = *static_cast<const account_printer*>(context);
-    return !print(values[2] != nullptr ? values[2] : "", values[0] != nullptr ? values[0] : "");
+// Column `column` of the current row, every byte of it; a NULL as the empty
+// text. False when memory ran out turning the value into text.
+bool column_text(sqlite3_stmt* row, int column, std::string_view* text) {
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
+    if (bytes == nullptr) {
+        *text = {};
+        return sqlite3_column_type(row, column) == SQLITE_NULL;
+    }
+    *text = {bytes, static_cast<std::size_t>(sqlite3_column_bytes(row, column))};
+    return true;
 }
 
 }  // namespace
@@ -139,7 +176,9 @@ int run_statement(const database& db, const char* format, ...) {
 
     open_account_db(db);
     char* error = nullptr;
-    if (execute_change(db, statement, &error) != SQLITE_OK) report_error(error);
+    if (users_is_changeable() && execute_change(db, statement, &error) != SQLITE_OK) {
+        report_error(error);
+    }
     const int changed = sqlite3_changes(account_db);
     close_account_db();
     return changed;
@@ -177,13 +216,27 @@ bool create_users_table(const database& db) {
 
 bool for_each_account(const database& db, account_printer print) {
     open_account_db(db);
-    char* error = nullptr;
-    const int result = execute("SELECT * FROM users;", pass_account_row, &print, &error);
+    // By name, so that no other column (the password) is printed whatever
+    // the order of the columns; from the table itself, in its own order,
+    // never from an index that holds those columns.
+    sqlite3_stmt* query = nullptr;
+    int result = sqlite3_prepare_v2(
+        account_db, "SELECT credentials, nickname FROM users NOT INDEXED;", -1, &query, nullptr);
+    if (result == SQLITE_OK) {
+        std::string_view credentials;
+        std::string_view nickname;
+        while ((result = sqlite3_step(query)) == SQLITE_ROW) {
+            if (!column_text(query, 0, &credentials) || !column_text(query, 1, &nickname) ||
+                !print(credentials, nickname)) {
+                break;
+            }
+        }
+    }
     const int print_errno = errno;  // why the printer stopped, for its caller
-    sqlite3_free(error);
+    sqlite3_finalize(query);
     close_account_db();
     errno = print_errno;
-    return result == SQLITE_OK;
+    return result == SQLITE_DONE;
 }
 
 }  // namespace corvane::userdb

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 #include "connection.hpp"
 
@@ -15,8 +16,9 @@ inline constexpr std::size_t STATEMENT_LIMIT = 1024;
 
 // Formats one statement, runs it and returns the number of rows it changed.
 // A database error is written as "ERROR: ..."; a statement that does not fit
-// STATEMENT_LIMIT is refused before the database is opened, and 0 is
-// returned.
+// STATEMENT_LIMIT is refused before the database is opened, and a `users`
+// that is not an ordinary table before the statement runs ("ERROR: users is
+// not a table", see users_is_changeable); then 0 is returned.
 int run_statement(const database& db, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 
@@ -29,12 +31,14 @@ int run_statement(const database& db, const char* format, ...)
 // written). Any other failure is written as "ERROR: ..." and gives false.
 [[nodiscard]] bool create_users_table(const database& db);
 
-// Calls `print` with the class and the nickname of every account, in the
-// order the database keeps them, until it returns false; a NULL comes as the
-// empty text. False, with nothing written, when the query fails, `print`
-// stops it or a row has fewer than three columns; the rows printed before
-// stay printed; errno is as `print` left it when it stopped the listing.
-using account_printer = bool (*)(const char* credentials, const char* nickname);
+// Calls `print` with the `credentials` and the `nickname` column of every
+// account, by name whatever the table's shape, in the order the table keeps
+// them, until it returns false. Each value comes whole, a NUL inside
+// included; a NULL comes as the empty text. False, with nothing written,
+// when the query fails (a table without those columns too) or `print` stops
+// it; the rows printed before stay printed; errno is as `print` left it
+// when it stopped the listing.
+using account_printer = bool (*)(std::string_view credentials, std::string_view nickname);
 [[nodiscard]] bool for_each_account(const database& db, account_printer print);
 
 }  // namespace corvane::userdb
