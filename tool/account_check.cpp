@@ -17,12 +17,18 @@ namespace corvane::userdb {
 
 namespace {
 
-// The check's state: where it writes, and whether it found a problem yet.
+// The check's state: where it writes, whether it found a problem yet, and
+// whether a nickname is stored as something other than text or NULL.
 struct check_run {
     sqlite3* db;
     bool terminal;
     bool found;
+    bool other_nicknames;
 };
+
+// Writes a terminated text as it is. (No fputs: each C function the tool
+// calls is one more symbol to bind when any command starts.)
+void put(const char* text) { std::fwrite(text, 1, std::strlen(text), stdout); }
 
 // Writes `length` bytes of text: exact, or through the terminal filter,
 // which takes terminated pieces (a NUL byte inside the value shows as '?';
@@ -45,14 +51,16 @@ void put_text(const check_run& run, const char* text, std::size_t length) {
 void file_problem(check_run& run, const char* text) {
     run.found = true;
     while (*text != '\0') {
-        const int length = static_cast<int>(std::strcspn(text, "\n"));
+        const std::size_t length = std::strcspn(text, "\n");
         // The filter takes the line terminated: a copy.
-        char* line = sqlite3_mprintf("%.*s", length, text);
+        auto* line = static_cast<char*>(std::malloc(length + 1));
         if (line == nullptr) fail("ERROR: out of memory\n");
-        std::fputs("file: ", stdout);
-        put_text(run, line, static_cast<std::size_t>(length));
+        std::memcpy(line, text, length);
+        line[length] = '\0';
+        put("file: ");
+        put_text(run, line, length);
         putc_unlocked('\n', stdout);
-        sqlite3_free(line);
+        std::free(line);
         text += length;
         if (*text == '\n') ++text;
     }
@@ -71,18 +79,19 @@ void put_nickname(const check_run& run, sqlite3_stmt* row, int column, int type)
             return;
         }
         case SQLITE_BLOB: {
-            const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(row, column));
+            // The blob's bytes as they are, with a NUL after them.
+            const auto* bytes = sqlite3_column_text(row, column);
             const int length = sqlite3_column_bytes(row, column);
-            std::fputs("x'", stdout);
+            put("x'");
             for (int i = 0; i < length; ++i) std::printf("%02x", bytes[i]);
             putc_unlocked('\'', stdout);
             return;
         }
         case SQLITE_NULL:
-            std::fputs("NULL", stdout);
+            put("NULL");
             return;
         default:  // a number, as SQLite writes it
-            std::fputs(reinterpret_cast<const char*>(sqlite3_column_text(row, column)), stdout);
+            put(reinterpret_cast<const char*>(sqlite3_column_text(row, column)));
     }
 }
 
@@ -92,7 +101,7 @@ void start_row_problem(check_run& run, sqlite3_stmt* row, int type) {
     run.found = true;
     std::printf("row %lld, nickname ", static_cast<long long>(sqlite3_column_int64(row, 0)));
     put_nickname(run, row, 1, type);
-    std::fputs(": ", stdout);
+    put(": ");
 }
 
 const char* storage_class(int type) {
@@ -154,7 +163,7 @@ bool check_shape(check_run& run, bool* usable) {
                std::strcmp(reinterpret_cast<const char*>(sqlite3_column_text(lookup, 0)), "view") ==
                    0) {
         file_problem(run, "users is a view, not an ordinary table");
-    } else if (result == SQLITE_ROW && sqlite3_column_int(lookup, 1) != 0) {
+    } else if (result == SQLITE_ROW && sqlite3_column_int64(lookup, 1) != 0) {
         file_problem(run, "users is a virtual table, not an ordinary table");
     } else if (result == SQLITE_ROW) {
         *usable = true;
@@ -173,7 +182,7 @@ bool check_shape(check_run& run, bool* usable) {
     }
     int step = SQLITE_ROW;
     while ((step = sqlite3_step(columns)) == SQLITE_ROW) {
-        if (sqlite3_column_int(columns, 0) != 0) continue;
+        if (sqlite3_column_int64(columns, 0) != 0) continue;
         char text[64];
         std::snprintf(text, sizeof text, "users has no column %s",
                       reinterpret_cast<const char*>(sqlite3_column_text(columns, 1)));
@@ -184,27 +193,9 @@ bool check_shape(check_run& run, bool* usable) {
     return step == SQLITE_DONE || read_failed(run.db);
 }
 
-// The rowids of rows whose nickname is neither text nor NULL: only they can
-// hold the same bytes as another row where the nickname is unique.
-struct rowid_list {
-    sqlite3_int64* ids = nullptr;
-    std::size_t count = 0;
-    std::size_t capacity = 0;
-};
-
-void remember(rowid_list& list, sqlite3_int64 id) {
-    if (list.count == list.capacity) {
-        list.capacity = list.capacity == 0 ? 16 : list.capacity * 2;
-        void* grown = std::realloc(list.ids, list.capacity * sizeof *list.ids);
-        if (grown == nullptr) fail("ERROR: out of memory\n");
-        list.ids = static_cast<sqlite3_int64*>(grown);
-    }
-    list.ids[list.count++] = id;
-}
-
 // Every row held to add's rules, in one pass. Most rows pass at once:
 // three texts, judged together; the others are judged field by field.
-bool check_rows(check_run& run, rowid_list& other_nicknames) {
+bool check_rows(check_run& run) {
     sqlite3_stmt* rows = nullptr;
     if (!run_pragma(run.db, "PRAGMA cell_size_check=ON;")) return false;
     if (sqlite3_prepare_v2(run.db, "SELECT rowid, nickname, password, credentials FROM users;", -1,
@@ -231,9 +222,7 @@ bool check_rows(check_run& run, rowid_list& other_nicknames) {
         const char* faults[3] = {judge_account({.nickname = texts[0]}).fault,
                                  judge_account({.password = texts[1]}).fault,
                                  judge_account({.class_word = texts[2]}).fault};
-        if (types[0] != SQLITE_TEXT && types[0] != SQLITE_NULL) {
-            remember(other_nicknames, sqlite3_column_int64(rows, 0));
-        }
+        if (types[0] != SQLITE_TEXT && types[0] != SQLITE_NULL) run.other_nicknames = true;
         for (int field = 0; field < 3; ++field) {
             if (field < 2 && types[field] != SQLITE_TEXT) {
                 start_row_problem(run, rows, types[0]);
@@ -241,7 +230,7 @@ bool check_rows(check_run& run, rowid_list& other_nicknames) {
                             storage_class(types[field]));
             } else if (faults[field] != nullptr) {
                 start_row_problem(run, rows, types[0]);
-                std::fputs(faults[field], stdout);
+                put(faults[field]);
             }
         }
     }
@@ -249,30 +238,18 @@ bool check_rows(check_run& run, rowid_list& other_nicknames) {
     return result == SQLITE_DONE || read_failed(run.db);
 }
 
-// Reports each row of `pairs` (rowid, nickname, the other row's rowid) as
-// holding the same nickname as the other row.
-bool report_twins(check_run& run, sqlite3_stmt* pairs) {
-    int result = SQLITE_ROW;
-    while ((result = sqlite3_step(pairs)) == SQLITE_ROW) {
-        start_row_problem(run, pairs, sqlite3_column_type(pairs, 1));
-        std::printf("User name is the same as in row %lld.\n",
-                    static_cast<long long>(sqlite3_column_int64(pairs, 2)));
-    }
-    sqlite3_reset(pairs);
-    return result == SQLITE_DONE || read_failed(run.db);
-}
-
 // Rows whose nicknames are the same bytes. With the nickname unique, two
-// such rows differ in storage class, so one of them is among `others`,
-// and the index finds its twins; without, every nickname is compared.
-bool check_twins(check_run& run, const rowid_list& others) {
+// such rows differ in storage class, so one of them holds no text: only
+// those are looked up, in the index, and only when the rows had one.
+// Without, every nickname is compared.
+bool check_twins(check_run& run) {
     const bool unique = nickname_is_unique(false);
-    if (unique && others.count == 0) return true;
+    if (unique && !run.other_nicknames) return true;
     const char* sql =
         unique ? "SELECT b.rowid, b.nickname, u.rowid FROM users AS b, users AS u "
-                 "WHERE b.rowid = ?1 AND u.nickname IN (CAST(b.nickname AS TEXT), "
-                 "CAST(b.nickname AS BLOB)) AND CAST(u.nickname AS BLOB) = "
-                 "CAST(b.nickname AS BLOB) AND u.rowid <> b.rowid;"
+                 "WHERE typeof(b.nickname) IN ('blob', 'integer', 'real') AND u.nickname IN "
+                 "(CAST(b.nickname AS TEXT), CAST(b.nickname AS BLOB)) AND CAST(u.nickname AS "
+                 "BLOB) = CAST(b.nickname AS BLOB) AND u.rowid <> b.rowid ORDER BY b.rowid;"
                : "SELECT rowid, nickname, first FROM (SELECT rowid, nickname, "
                  "min(rowid) OVER same AS first, count(*) OVER same AS copies FROM users "
                  "WHERE nickname IS NOT NULL WINDOW same AS (PARTITION BY CAST(nickname AS "
@@ -281,14 +258,14 @@ bool check_twins(check_run& run, const rowid_list& others) {
     if (sqlite3_prepare_v2(run.db, sql, -1, &pairs, nullptr) != SQLITE_OK) {
         return read_failed(run.db);
     }
-    bool read = true;
-    if (!unique) read = report_twins(run, pairs);
-    for (std::size_t i = 0; unique && read && i < others.count; ++i) {
-        sqlite3_bind_int64(pairs, 1, others.ids[i]);
-        read = report_twins(run, pairs);
+    int result = SQLITE_ROW;
+    while ((result = sqlite3_step(pairs)) == SQLITE_ROW) {
+        start_row_problem(run, pairs, sqlite3_column_type(pairs, 1));
+        std::printf("User name is the same as in row %lld.\n",
+                    static_cast<long long>(sqlite3_column_int64(pairs, 2)));
     }
     sqlite3_finalize(pairs);
-    return read;
+    return result == SQLITE_DONE || read_failed(run.db);
 }
 
 }  // namespace
@@ -304,15 +281,13 @@ int check_account_file(const database& db) {
         close_account_db();
         return 1;
     }
-    check_run run{account_db, isatty(STDOUT_FILENO) != 0, false};
-    rowid_list others;
+    check_run run{account_db, isatty(STDOUT_FILENO) != 0, false, false};
     bool usable = false;
     // The filter writes with putc_unlocked: the stream's lock is held throughout.
     flockfile(stdout);
     const bool read = check_integrity(run) && check_shape(run, &usable) &&
-                      (!usable || (check_rows(run, others) && check_twins(run, others)));
+                      (!usable || (check_rows(run) && check_twins(run)));
     funlockfile(stdout);
-    std::free(others.ids);
     close_account_db();
     return read && !run.found ? 0 : 1;
 }

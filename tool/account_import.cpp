@@ -165,11 +165,8 @@ int account_import::insert_piece(unsigned first, unsigned size) {
                           static_cast<int>(account->nickname_length), SQLITE_STATIC);
         sqlite3_bind_text(insert, parameter++, account->password,
                           static_cast<int>(account->password_length), SQLITE_STATIC);
-        if (account->credentials != nullptr) {
-            sqlite3_bind_text(insert, parameter++, account->credentials, -1, SQLITE_STATIC);
-        } else {
-            sqlite3_bind_null(insert, parameter++);
-        }
+        // A null class binds NULL.
+        sqlite3_bind_text(insert, parameter++, account->credentials, -1, SQLITE_STATIC);
     }
     return run(insert);
 }

@@ -6,7 +6,6 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -232,9 +231,12 @@ constexpr command_entry rows[] = {
 };
 // clang-format on
 // Dispatch takes the password out of the arguments as the second one.
-static_assert(std::ranges::all_of(rows, [](const command_entry& row) {
-    return row.stdin_synopsis == nullptr || row.least >= 2;
-}));
+static_assert([] {
+    for (const command_entry& row : rows) {
+        if (row.stdin_synopsis != nullptr && row.least < 2) return false;
+    }
+    return true;
+}());
 
 }  // namespace
 

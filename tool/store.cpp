@@ -110,20 +110,20 @@ bool nickname_is_unique(bool compared_bytewise) {
     // A UNIQUE index of any collation keeps apart nicknames of different
     // bytes at least. `nickname = ?` compares with the column's collation,
     // which is the bytewise one when the table names none.
+    constexpr const char* indexed =
+        "SELECT EXISTS (SELECT 1 FROM pragma_index_list('users') AS list "
+        "WHERE list.\"unique\" AND NOT list.partial AND "
+        "(SELECT count(*) FROM pragma_index_info(list.name)) = 1 AND "
+        "(SELECT name FROM pragma_index_info(list.name)) = 'nickname' COLLATE NOCASE)";
+    char sql[512];
+    std::snprintf(sql, sizeof sql, "%s%s;", indexed,
+                  compared_bytewise ? " AND NOT EXISTS (SELECT 1 FROM main.sqlite_master WHERE "
+                                      "type = 'table' AND name = 'users' COLLATE NOCASE AND "
+                                      "sql LIKE '%COLLATE%')"
+                                    : "");
     sqlite3_stmt* query = nullptr;
-    if (sqlite3_prepare_v2(
-            account_db,
-            "SELECT EXISTS (SELECT 1 FROM pragma_index_list('users') AS list "
-            "WHERE list.\"unique\" AND NOT list.partial AND "
-            "(SELECT count(*) FROM pragma_index_info(list.name)) = 1 AND "
-            "(SELECT name FROM pragma_index_info(list.name)) = 'nickname' COLLATE NOCASE) AND "
-            "(?1 = 0 OR NOT EXISTS (SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND "
-            "name = 'users' COLLATE NOCASE AND sql LIKE '%COLLATE%'));",
-            -1, &query, nullptr) != SQLITE_OK) {
-        return false;
-    }
-    sqlite3_bind_int(query, 1, compared_bytewise ? 1 : 0);
-    const bool unique = sqlite3_step(query) == SQLITE_ROW && sqlite3_column_int(query, 0) != 0;
+    if (sqlite3_prepare_v2(account_db, sql, -1, &query, nullptr) != SQLITE_OK) return false;
+    const bool unique = sqlite3_step(query) == SQLITE_ROW && sqlite3_column_int64(query, 0) != 0;
     sqlite3_finalize(query);
     return unique;
 }
