@@ -39,7 +39,6 @@ TEST_F(DispatchTest, UsageShowsTheProgramNameAsInvoked) {
 TEST_F(DispatchTest, EveryCommandOfTheHelpHasItsRowInEveryCommand) {
     const run_result shown = userdb({"--help"});
     EXPECT_EQ(userdb({"-h", db, "create"}), shown);
-    EXPECT_EQ(shown.status, 0);
     std::istringstream help(shown.out);
     std::vector<std::string> listed;
     bool in_list = false;
