@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -12,20 +13,29 @@ namespace corvane::userdb {
 
 namespace {
 
-// Prepares the INSERT of `rows` accounts, their values bound as parameters.
-int prepare_insert(unsigned rows, sqlite3_stmt** insert) {
-    constexpr std::string_view first =
-        "INSERT INTO users (nickname, password, credentials) "
-        "VALUES(?, ?, ?)";
+// Prepares the statement that sends `rows` accounts, their values
+// (nickname, password, class) bound as parameters: an INSERT, or an UPDATE
+// of the password and, unless it is NULL, the class.
+int prepare_piece(account_import::kind what, unsigned rows, sqlite3_stmt** statement) {
+    const bool add = what == account_import::kind::add;
+    const std::string_view first =
+        add         ? "INSERT INTO users (nickname, password, credentials) VALUES(?, ?, ?)"
+        : rows == 1 ? "UPDATE users SET password = ?2, credentials = coalesce(?3, credentials) "
+                      "WHERE nickname = ?1"
+                    : "UPDATE users SET password = v.column2, credentials = coalesce(v.column3, "
+                      "users.credentials) FROM (VALUES(?, ?, ?)";
+    const std::string_view last = add || rows == 1 ? "" : ") AS v WHERE users.nickname = v.column1";
     constexpr std::string_view next = ",(?, ?, ?)";
-    char sql[first.size() + (IMPORT_BATCH - 1) * next.size() + 1];
+    char sql[256 + (IMPORT_BATCH - 1) * next.size()];
     std::memcpy(sql, first.data(), first.size());
     std::size_t length = first.size();
     for (unsigned row = 1; row < rows; ++row, length += next.size()) {
         std::memcpy(sql + length, next.data(), next.size());
     }
+    std::memcpy(sql + length, last.data(), last.size());
+    length += last.size();
     sql[length] = '\0';
-    return sqlite3_prepare_v2(account_db, sql, static_cast<int>(length + 1), insert, nullptr);
+    return sqlite3_prepare_v2(account_db, sql, static_cast<int>(length + 1), statement, nullptr);
 }
 
 // Runs a statement that returns no rows, and makes it ready to run again.
@@ -53,8 +63,12 @@ bool account_import::open() {
         return false;
     }
     int result = SQLITE_OK;
+    // An UPDATE of many lines at once counts its changed rows as its lines
+    // only when each line can change one row at most.
+    if (kind_ == kind::change && !nickname_is_unique(true)) largest_piece_ = 1;
     for (unsigned size = 0; size < INSERT_SIZES && result == SQLITE_OK; ++size) {
-        result = prepare_insert(1U << size, &inserts_[size]);
+        if ((1U << size) <= largest_piece_)
+            result = prepare_piece(kind_, 1U << size, &inserts_[size]);
     }
     const char* const sql[] = {"SAVEPOINT batch;", "RELEASE batch;", "ROLLBACK TO batch;"};
     sqlite3_stmt** const statements[] = {&savepoint_, &release_, &undo_};
@@ -97,7 +111,8 @@ bool account_import::finish(bool commit) {
     bool committed = false;
     if (commit && flush() && refusals_ == 0 && sqlite3_get_autocommit(account_db) == 0) {
         char* error = nullptr;
-        committed = sqlite3_exec(account_db, "COMMIT;", nullptr, nullptr, &error) == SQLITE_OK;
+        committed = sqlite3_exec(account_db, db_.dry_run ? "ROLLBACK;" : "COMMIT;", nullptr,
+                                 nullptr, &error) == SQLITE_OK;
         if (!committed) report_error(error);
     }
     // A transaction still open after a failed COMMIT is rolled back by the close.
@@ -111,9 +126,9 @@ bool account_import::finish(bool commit) {
 // False when the transaction is gone.
 bool account_import::insert_rows(unsigned first, unsigned end) {
     while (first < end) {
-        const unsigned size = std::bit_floor(end - first);
+        const unsigned size = std::bit_floor(std::min(end - first, largest_piece_));
         if (size == 1) {
-            if (insert_piece(first, 1) != SQLITE_DONE && !refused(first)) return false;
+            if (!sent(first, 1) && !refused(first)) return false;
             ++first;
             continue;
         }
@@ -121,7 +136,7 @@ bool account_import::insert_rows(unsigned first, unsigned end) {
         // otherwise (ON CONFLICT FAIL keeps those before the one refused);
         // the savepoint undoes the whole piece either way.
         if (run(savepoint_) != SQLITE_DONE) return stop(first);
-        if (insert_piece(first, size) == SQLITE_DONE) {
+        if (sent(first, size)) {
             if (run(release_) != SQLITE_DONE) return stop(first);
             first += size;
             continue;
@@ -130,7 +145,7 @@ bool account_import::insert_rows(unsigned first, unsigned end) {
         if (sqlite3_get_autocommit(account_db) != 0) return stop(first);
         if (run(undo_) != SQLITE_DONE || run(release_) != SQLITE_DONE) return stop(first);
         for (const unsigned piece_end = first + size; first < piece_end;) {
-            const bool added = insert_piece(first, 1) == SQLITE_DONE;
+            const bool added = sent(first, 1);
             if (!added && !refused(first)) return false;
             ++first;
             if (!added) break;
@@ -139,7 +154,8 @@ bool account_import::insert_rows(unsigned first, unsigned end) {
     return true;
 }
 
-// Binds accounts_[first, first + size) to the INSERT of `size` rows and runs it.
+// Binds accounts_[first, first + size) to the statement of `size` rows and
+// runs it.
 int account_import::insert_piece(unsigned first, unsigned size) {
     sqlite3_stmt* insert = inserts_[std::countr_zero(size)];
     int parameter = 1;
@@ -149,9 +165,18 @@ int account_import::insert_piece(unsigned first, unsigned size) {
                           static_cast<int>(account->nickname_length), SQLITE_STATIC);
         sqlite3_bind_text(insert, parameter++, account->password,
                           static_cast<int>(account->password_length), SQLITE_STATIC);
+        // A null class binds NULL.
         sqlite3_bind_text(insert, parameter++, account->credentials, -1, SQLITE_STATIC);
     }
     return run(insert);
+}
+
+// Sends a piece; true when the database took it whole: every row added, or
+// every line changed an account, each its own.
+bool account_import::sent(unsigned first, unsigned size) {
+    last_result_ = insert_piece(first, size);
+    return last_result_ == SQLITE_DONE &&
+           (kind_ == kind::add || sqlite3_changes(account_db) == static_cast<int>(size));
 }
 
 // Reports the row with the database's latest message. True when the
@@ -160,12 +185,16 @@ int account_import::insert_piece(unsigned first, unsigned size) {
 // INSERTs would then each commit on their own.
 bool account_import::refused(unsigned row) {
     ++refusals_;
-    report_(accounts_[row].line, sqlite3_errmsg(account_db));
+    // A change that met no error changed no account, or several.
+    const held_account& account = accounts_[row];
+    report_(account.line, {account.nickname, account.nickname_length},
+            last_result_ == SQLITE_DONE ? nullptr : sqlite3_errmsg(account_db));
     return sqlite3_get_autocommit(account_db) == 0;
 }
 
 // Reports the row and stops the import.
 bool account_import::stop(unsigned row) {
+    last_result_ = SQLITE_ERROR;
     static_cast<void>(refused(row));
     lost_ = true;
     return false;
