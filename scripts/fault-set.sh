@@ -125,7 +125,7 @@ f_password_utf8() { edit 's/!utf8_valid_n\(password\.data\(\), password\.size\(\
 f_import_fields() { edit 's/if \(line\.tabs < 3\) \+\+line\.tabs/if (line.tabs < 2) ++line.tabs/' "${tool_sources[@]}"; }
 # The tool: messages and invocation.
 f_delete_message() { edit 's/Unable to delete user \\"%s\\"\./Unable to delete user \\"%s\\"/' "${tool_sources[@]}"; }
-f_help_anywhere() { edit 's/(option == "--help") && \*next == 1/$1/' "${tool_sources[@]}"; }
+f_help_anywhere() { edit 's/(\(option == "--help" \|\| option == "-h"\)) && \*next == 1/$1/' "${tool_sources[@]}"; }
 # The tool: the database file.
 f_lock_not_taken() { edit 's/(sqlite3_open_v2\([^;]*?)nullptr\s*\)/$1"unix-none")/s' "${tool_sources[@]}"; }
 f_begin_deferred() { edit 's/"BEGIN IMMEDIATE/"BEGIN DEFERRED/' "${tool_sources[@]}"; }
@@ -134,6 +134,10 @@ f_quotes_kept_single() { edit "s/\\*out\\+\\+ = '\\\\'';/(void)0;/" "${tool_sour
 f_statement_limit() { edit 's/(\(length\)) >= sizeof statement/$1 > sizeof statement/' "${tool_sources[@]}"; }
 f_unsafe_directory() { edit 's/\(info\.st_mode & S_IWOTH\) == 0/true/' "${tool_sources[@]}"; }
 f_group_readable() { edit 's/umask\(S_IRWXG \| S_IRWXO\)/umask(S_IRWXO)/' "${tool_sources[@]}"; }
+f_rename_unchecked() { edit 's/\n\s*check_nickname\(call\.args\[1\]\);//' "${tool_sources[@]}"; }
+f_update_count() { edit 's/\(kind_ == kind::add \|\| sqlite3_changes\(account_db\) == static_cast<int>\(size\)\)/true/' "${tool_sources[@]}"; }
+f_check_twins() { edit 's/if \(unique && others\.count == 0\) return true;/return true;/' "${tool_sources[@]}"; }
+f_dry_run_commits() { edit 's/"ROLLBACK;"/"COMMIT;"/g' "${tool_sources[@]}"; }
 f_import_lost_tx() { edit 's/if \(sqlite3_get_autocommit\(account_db\) != 0\) return stop\(first\);//; s/return sqlite3_get_autocommit\(account_db\) == 0;/return true;/' "${tool_sources[@]}"; }
 # The tool: the terminal.
 f_terminal_filter() { edit 's/isatty\(STDOUT_FILENO\)/isatty(-1)/' "${tool_sources[@]}"; }
@@ -168,6 +172,10 @@ faults=(
     "unsafe-directory|a directory every user may write is accepted|f_unsafe_directory"
     "group-readable|new files are readable by the group|f_group_readable"
     "import-lost-tx|an import goes on after its transaction is lost|f_import_lost_tx"
+    "rename-unchecked|rename's new nickname is not held to add's rules|f_rename_unchecked"
+    "update-count|an update piece's changed rows are not counted|f_update_count"
+    "check-twins|check misses nicknames stored twice|f_check_twins"
+    "dry-run-commits|the dry run commits its change|f_dry_run_commits"
     "terminal-filter|the listing is never filtered for a terminal|f_terminal_filter"
     "bidi-override|U+202E reaches the terminal|f_bidi_override"
     "echo-stays-on|the typed password is echoed|f_echo_stays_on"

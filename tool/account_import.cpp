@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "messages.hpp"
 
@@ -12,10 +13,10 @@ namespace corvane::userdb {
 
 namespace {
 
-// True when the users table lets a multi-row INSERT OR FAIL name the row
-// it refuses: no conflict clause of its own (OR FAIL would override it), no
-// trigger (one may add its row and then refuse it, or roll the whole
-// transaction back, which leaves no trace of the row that did it) and no
+// True when the users table lets a multi-row statement name the line it
+// refuses: no conflict clause of its own (OR FAIL would override it), no
+// trigger (one may change its row and then refuse it, or roll the whole
+// transaction back, which leaves no trace of the line that did it) and no
 // foreign key. Any mention of those words counts.
 int is_plain_table(bool* plain) {
     sqlite3_stmt* query = nullptr;
@@ -32,26 +33,32 @@ int is_plain_table(bool* plain) {
     return result;
 }
 
-// Prepares the INSERT of `rows` accounts, their values bound as parameters.
-// With OR FAIL a refused row stops the statement with the rows before it
-// added, so that their count names the row refused.
-int prepare_insert(bool or_fail, unsigned rows, sqlite3_stmt** insert) {
-    constexpr std::string_view failing =
-        "INSERT OR FAIL INTO users (nickname, password, credentials) "
-        "VALUES(?, ?, ?)";
-    constexpr std::string_view plain =
-        "INSERT INTO users (nickname, password, credentials) "
-        "VALUES(?, ?, ?)";
+// Prepares the statement that sends `rows` accounts, their values
+// (nickname, password, class) bound as parameters: an INSERT (OR FAIL to a
+// plain table), or an UPDATE of the password and, unless it is NULL, the
+// class.
+int prepare_piece(account_import::kind what, bool plain, unsigned rows, sqlite3_stmt** statement) {
+    const bool add = what == account_import::kind::add;
+    const std::string_view first =
+        add && plain ? "INSERT OR FAIL INTO users (nickname, password, credentials) "
+                       "VALUES(?, ?, ?)"
+        : add        ? "INSERT INTO users (nickname, password, credentials) VALUES(?, ?, ?)"
+        : rows == 1  ? "UPDATE users SET password = ?2, credentials = coalesce(?3, credentials) "
+                       "WHERE nickname = ?1"
+                     : "UPDATE users SET password = v.column2, credentials = coalesce(v.column3, "
+                       "users.credentials) FROM (VALUES(?, ?, ?)";
+    const std::string_view last = add || rows == 1 ? "" : ") AS v WHERE users.nickname = v.column1";
     constexpr std::string_view next = ",(?, ?, ?)";
-    const std::string_view first = or_fail ? failing : plain;
-    char sql[failing.size() + (IMPORT_BATCH - 1) * next.size() + 1];
+    char sql[256 + (IMPORT_BATCH - 1) * next.size()];
     std::memcpy(sql, first.data(), first.size());
     std::size_t length = first.size();
     for (unsigned row = 1; row < rows; ++row, length += next.size()) {
         std::memcpy(sql + length, next.data(), next.size());
     }
+    std::memcpy(sql + length, last.data(), last.size());
+    length += last.size();
     sql[length] = '\0';
-    return sqlite3_prepare_v2(account_db, sql, static_cast<int>(length + 1), insert, nullptr);
+    return sqlite3_prepare_v2(account_db, sql, static_cast<int>(length + 1), statement, nullptr);
 }
 
 // Runs a statement that returns no rows, and makes it ready to run again.
@@ -93,9 +100,17 @@ bool account_import::open() {
     }
     bool plain = false;
     int result = is_plain_table(&plain);
-    if (!plain) largest_ = 1;
-    for (unsigned size = 1; size <= largest_ && result == SQLITE_OK; size *= 2) {
-        result = prepare_insert(plain, size, &inserts_[std::countr_zero(size)]);
+    // An UPDATE of many lines at once counts its changed rows as its lines
+    // only when each line can change one row at most.
+    if (!plain || (kind_ == kind::change && !nickname_is_unique(true))) largest_piece_ = 1;
+    for (unsigned size = 0; size < INSERT_SIZES && result == SQLITE_OK; ++size) {
+        if ((1U << size) <= largest_piece_)
+            result = prepare_piece(kind_, plain, 1U << size, &inserts_[size]);
+    }
+    const char* const sql[] = {"SAVEPOINT batch;", "RELEASE batch;", "ROLLBACK TO batch;"};
+    sqlite3_stmt** const statements[] = {&savepoint_, &release_, &undo_};
+    for (std::size_t i = 0; i < 3 && result == SQLITE_OK; ++i) {
+        result = sqlite3_prepare_v2(account_db, sql[i], -1, statements[i], nullptr);
     }
     if (result != SQLITE_OK) {
         report("ERROR: %s\n", sqlite3_errmsg(account_db));
@@ -133,7 +148,8 @@ bool account_import::finish(bool commit) {
     bool committed = false;
     if (commit && flush() && refusals_ == 0 && sqlite3_get_autocommit(account_db) == 0) {
         char* error = nullptr;
-        committed = sqlite3_exec(account_db, "COMMIT;", nullptr, nullptr, &error) == SQLITE_OK;
+        committed = sqlite3_exec(account_db, db_.dry_run ? "ROLLBACK;" : "COMMIT;", nullptr,
+                                 nullptr, &error) == SQLITE_OK;
         if (!committed) report_error(error);
     }
     // A transaction still open after a failed COMMIT is rolled back by the close.
@@ -142,28 +158,54 @@ bool account_import::finish(bool commit) {
 }
 
 // Sends accounts_[first, end) in pieces of a power of two rows, the largest
-// first, up to largest_. A piece that stops at a refused row has added the
-// rows before it: that row is reported and the rows after it go on in
-// pieces. False when the session cannot go on.
+// first. An INSERT that stops at a refused row has added the rows before
+// it: that row is reported and the rows after it go on in pieces. An
+// UPDATE the database refuses, or that changes fewer rows than it has
+// lines, is undone and sent again one line at a time up to the line
+// refused. False when the session cannot go on.
 bool account_import::insert_rows(unsigned first, unsigned end) {
     while (first < end) {
-        const unsigned size = std::min(std::bit_floor(end - first), largest_);
-        if (insert_piece(first, size) == SQLITE_DONE) {
-            first += size;
+        const unsigned size = std::bit_floor(std::min(end - first, largest_piece_));
+        if (size == 1) {
+            if (!sent(first, 1) && !refused(first)) return false;
+            ++first;
             continue;
         }
-        if (size > 1) {
+        if (kind_ == kind::add) {
+            if (sent(first, size)) {
+                first += size;
+                continue;
+            }
             const auto added = static_cast<unsigned>(sqlite3_changes(account_db));
             if (!stopped_at_refused_row(added, size)) return abandon();
             first += added;
+            if (!refused(first)) return false;
+            ++first;
+            continue;
         }
-        if (!refused(first)) return false;
-        ++first;
+        // A failed statement undoes its own rows, unless the schema says
+        // otherwise; the savepoint undoes the whole piece either way.
+        if (run(savepoint_) != SQLITE_DONE) return abandon();
+        if (sent(first, size)) {
+            if (run(release_) != SQLITE_DONE) return abandon();
+            first += size;
+            continue;
+        }
+        // A full disk or an I/O error can take the whole transaction with it.
+        if (sqlite3_get_autocommit(account_db) != 0) return abandon();
+        if (run(undo_) != SQLITE_DONE || run(release_) != SQLITE_DONE) return abandon();
+        for (const unsigned piece_end = first + size; first < piece_end;) {
+            const bool added = sent(first, 1);
+            if (!added && !refused(first)) return false;
+            ++first;
+            if (!added) break;
+        }
     }
     return true;
 }
 
-// Binds accounts_[first, first + size) to the INSERT of `size` rows and runs it.
+// Binds accounts_[first, first + size) to the statement of `size` rows and
+// runs it.
 int account_import::insert_piece(unsigned first, unsigned size) {
     sqlite3_stmt* insert = inserts_[std::countr_zero(size)];
     int parameter = 1;
@@ -173,9 +215,18 @@ int account_import::insert_piece(unsigned first, unsigned size) {
                           static_cast<int>(account->nickname_length), SQLITE_STATIC);
         sqlite3_bind_text(insert, parameter++, account->password,
                           static_cast<int>(account->password_length), SQLITE_STATIC);
+        // A null class binds NULL.
         sqlite3_bind_text(insert, parameter++, account->credentials, -1, SQLITE_STATIC);
     }
     return run(insert);
+}
+
+// Sends a piece; true when the database took it whole: every row added, or
+// every line changed an account, each its own.
+bool account_import::sent(unsigned first, unsigned size) {
+    last_result_ = insert_piece(first, size);
+    return last_result_ == SQLITE_DONE &&
+           (kind_ == kind::add || sqlite3_changes(account_db) == static_cast<int>(size));
 }
 
 // Reports the row with the database's latest message. True when the
@@ -184,19 +235,24 @@ int account_import::insert_piece(unsigned first, unsigned size) {
 // INSERTs would then each commit on their own.
 bool account_import::refused(unsigned row) {
     ++refusals_;
-    report_(accounts_[row].line, sqlite3_errmsg(account_db));
+    // A change that met no error changed no account, or several.
+    const held_account& account = accounts_[row];
+    report_(account.line, {account.nickname, account.nickname_length},
+            last_result_ == SQLITE_DONE ? nullptr : sqlite3_errmsg(account_db));
     return sqlite3_get_autocommit(account_db) == 0;
 }
 
-// Says that the import stops where no line can be named.
+// Says that the session stops where no line can be named.
 bool account_import::abandon() {
-    report("ERROR: %s (import abandoned)\n", sqlite3_errmsg(account_db));
+    report("ERROR: %s (%s abandoned)\n", sqlite3_errmsg(account_db),
+           kind_ == kind::add ? "import" : "update");
     return false;
 }
 
 void account_import::close() {
     // The session ends here: nothing runs its statements again.
     for (sqlite3_stmt* insert : inserts_) sqlite3_finalize(insert);
+    for (sqlite3_stmt* statement : {savepoint_, release_, undo_}) sqlite3_finalize(statement);
     close_account_db();
     open_ = false;
 }

@@ -6,12 +6,13 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
+#include "account_check.hpp"
 #include "account_import.hpp"
 #include "account_lines.hpp"
 #include "checks.hpp"
@@ -42,11 +43,20 @@ bool print_account(std::string_view credentials, std::string_view nickname) {
     return std::ferror(stdout) == 0;
 }
 
-// An import line judged: its shape, then its account.
-account_verdict judge_line(const account_line& line) {
+// An import or update line judged: its shape, then its account. An update
+// takes the nickname as typed, as pass and mod do, up to the length a
+// nickname may have (the reader keeps no more); its class, when there is
+// one, is judged, and none keeps the account's own.
+account_verdict judge_line(const account_line& line, account_import::kind what) {
     if (line.tabs == 0 || line.tabs > 2) return {"expected NICKNAME<TAB>PASSWORD[<TAB>CLASS]\n"};
+    const std::optional<std::string_view> class_word =
+        line.tabs == 2 ? line.text(2) : std::optional<std::string_view>(DEFAULT_CLASS);
+    if (what == account_import::kind::add) {
+        return judge_account({line.text(0), line.text(1), class_word});
+    }
+    if (line.text(0).size() > NICKNAME_LIMIT) return judge_account({.nickname = line.text(0)});
     return judge_account(
-        {line.text(0), line.text(1), line.tabs == 2 ? line.text(2) : DEFAULT_CLASS});
+        {.password = line.text(1), .class_word = line.tabs == 2 ? class_word : std::nullopt});
 }
 
 // The password of add and pass: the one typed, or with -i the line read
@@ -55,9 +65,47 @@ std::string_view password_of(const command_call& call) {
     return call.password != nullptr ? call.password : read_password();
 }
 
-// A line the database refused, with its message.
-void report_refused_line(unsigned long long line, const char* message) {
-    report("line %llu: ERROR: %s\n", line, message);
+// A line the database refused, with its message; without one, an update's
+// line that changed no account (or more than one).
+void report_refused_line(unsigned long long line, std::string_view nickname, const char* message) {
+    if (message != nullptr) {
+        report("line %llu: ERROR: %s\n", line, message);
+    } else {
+        report("line %llu: Unable to change password for user \"%.*s\"\n", line,
+               static_cast<int>(nickname.size()), nickname.data());
+    }
+}
+
+// import and update: the lines of standard input, judged one at a time and
+// sent in one session, all or nothing.
+int run_lines(const command_call& call, account_import::kind what) {
+    // The write lock is taken before any input is read.
+    account_import session(call.db, report_refused_line, what);
+    if (!session.open()) return 1;
+
+    // Every bad line is reported, so that one run finds every mistake; the
+    // good lines are still sent, to find the database's refusals too. The
+    // session stops only when it cannot go on (see account_import).
+    bool all_good = true;
+    account_reader input(STDIN_FILENO);
+    account_line line{};
+    while (input.next(line)) {
+        const account_verdict verdict = judge_line(line, what);
+        if (verdict.fault != nullptr) {
+            // The lines before this one are reported first.
+            if (!session.flush()) break;
+            report("line %llu: %s", line.number, verdict.fault);
+            all_good = false;
+            continue;
+        }
+        if (!session.add(line.number, line.text(0), line.text(1), verdict.credentials)) break;
+    }
+    if (!session.flush()) all_good = false;
+    if (input.read_error() != 0) {
+        report("Unable to read standard input: %s\n", std::strerror(input.read_error()));
+        all_good = false;
+    }
+    return session.finish(all_good) ? 0 : 1;
 }
 
 int cmd_create(const command_call& call) { return create_users_table(call.db) ? 0 : 1; }
@@ -65,8 +113,11 @@ int cmd_create(const command_call& call) { return create_users_table(call.db) ? 
 int cmd_list(const command_call& call) {
     const account_printer print =
         isatty(STDOUT_FILENO) != 0 ? print_account<put_for_terminal> : print_account<put_exact>;
+    // -n is for the commands that change the file: list opens it as ever.
+    database db = call.db;
+    db.dry_run = false;
     flockfile(stdout);
-    const bool listed = for_each_account(call.db, print);
+    const bool listed = for_each_account(db, print);
     funlockfile(stdout);
     return listed ? 0 : 1;
 }
@@ -132,55 +183,60 @@ int cmd_pass(const command_call& call) {
     return 1;
 }
 
-int cmd_import(const command_call& call) {
-    // The write lock is taken before any input is read.
-    account_import import(call.db, report_refused_line);
-    if (!import.open()) return 1;
+int cmd_import(const command_call& call) { return run_lines(call, account_import::kind::add); }
 
-    // Every bad line is reported, so that one run finds every mistake; the
-    // good lines are still inserted, to find nicknames given twice. The
-    // import stops only when it cannot go on (see account_import).
-    bool all_good = true;
-    account_reader input(STDIN_FILENO);
-    account_line line{};
-    while (input.next(line)) {
-        const account_verdict verdict = judge_line(line);
-        if (verdict.fault != nullptr) {
-            // The lines before this one are reported first.
-            if (!import.flush()) break;
-            report("line %llu: %s", line.number, verdict.fault);
-            all_good = false;
-            continue;
-        }
-        if (!import.add(line.number, line.text(0), line.text(1), verdict.credentials)) break;
-    }
-    if (!import.flush()) all_good = false;
-    if (input.read_error() != 0) {
-        report("Unable to read standard input: %s\n", std::strerror(input.read_error()));
-        all_good = false;
-    }
-    return import.finish(all_good) ? 0 : 1;
+int cmd_rename(const command_call& call) {
+    // The new nickname becomes an account's: add's rules. The old one is
+    // looked up as typed.
+    check_nickname(call.args[1]);
+
+    char* old_name = escape_quotes(call.args[0]);
+    char* new_name = escape_quotes(call.args[1]);
+    const int changed = run_statement(
+        call.db, "UPDATE users SET nickname = '%s' WHERE nickname = '%s';", new_name, old_name);
+    std::free(old_name);
+    std::free(new_name);
+
+    if (changed == 1) return 0;
+    report("Unable to rename user \"%s\"\n", call.args[0]);
+    return 1;
 }
 
-// name, handler, synopsis, -i synopsis, least arguments, most with -i, reads
-// standard input, --help's summary (see command_entry)
+int cmd_update(const command_call& call) { return run_lines(call, account_import::kind::change); }
+
+int cmd_check(const command_call& call) { return check_account_file(call.db); }
+
+// name, handler, synopsis, -i synopsis, --help's summary, least arguments,
+// most with -i, reads standard input, listed by the usage text (see
+// command_entry)
 // clang-format off
 constexpr command_entry rows[] = {
-    {"create", cmd_create, ""},
-    {"add", cmd_add, "username password [credentials = user]", "username [credentials = user]", 2, 2},
-    {"del", cmd_del, "username", nullptr, 1},
-    {"mod", cmd_mod, "username credentials", nullptr, 2},
-    {"pass", cmd_pass, "username password", "username", 2, 1},
-    {"list", cmd_list, ""},
-    {"import", cmd_import, "", nullptr, 0, 0, true,
+    {"create", cmd_create, "", nullptr, "create the users table"},
+    {"add", cmd_add, "username password [credentials = user]", "username [credentials = user]",
+     "add an account", 2, 2},
+    {"del", cmd_del, "username", nullptr, "delete an account", 1},
+    {"mod", cmd_mod, "username credentials", nullptr, "give an account another class", 2},
+    {"pass", cmd_pass, "username password", "username", "give an account another password", 2, 1},
+    {"list", cmd_list, "", nullptr, "print each account: its class, a tab, its nickname"},
+    {"import", cmd_import, "", nullptr,
      "add the accounts read from standard input, all or none, one a line:\n"
-     "          NICKNAME<TAB>PASSWORD[<TAB>CLASS]"},
+     "      NICKNAME<TAB>PASSWORD[<TAB>CLASS]", 0, 0, true, false},
+    {"rename", cmd_rename, "oldname newname", nullptr, "give an account another nickname", 2, 0,
+     false, false},
+    {"update", cmd_update, "", nullptr,
+     "give the accounts read from standard input, in import's format, their\n"
+     "      password and (when given) class, all or none", 0, 0, true, false},
+    {"check", cmd_check, "", nullptr,
+     "print each problem of the file and its accounts; change nothing", 0, 0, false, false},
 };
 // clang-format on
 // Dispatch takes the password out of the arguments as the second one.
-static_assert(std::ranges::all_of(rows, [](const command_entry& row) {
-    return row.stdin_synopsis == nullptr || row.least >= 2;
-}));
+static_assert([] {
+    for (const command_entry& row : rows) {
+        if (row.stdin_synopsis != nullptr && row.least < 2) return false;
+    }
+    return true;
+}());
 
 }  // namespace
 

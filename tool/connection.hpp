@@ -9,17 +9,20 @@ namespace corvane::userdb {
 
 // The database as the command line named it: `path` as typed, resolved and
 // checked when opened and shown so in messages; how long to wait for a
-// lock held elsewhere, 0 to fail at once.
+// lock held elsewhere, 0 to fail at once; and whether a change is to be
+// rolled back once made (-n), the file not created when missing.
 struct database {
     const char* path;
     int wait_seconds;
+    bool dry_run = false;
 };
 
 // The one connection, from open_account_db to close_account_db.
 extern sqlite3* account_db;
 
-// Opens `db` for reading and writing (created when missing) into
-// account_db, or ends the process with status 1: "Unsafe database
+// Opens `db` for reading and writing into account_db, created when missing
+// unless `create` is false or the run is a dry one (then a missing file
+// fails with result=14), or ends the process with status 1: "Unsafe database
 // directory: ..." when every user could tamper with the file or its
 // journal there (see locate_database), "Unable to open database: PATH
 // (result=N)" for any other failure. The name is a plain file name, never
@@ -28,7 +31,7 @@ extern sqlite3* account_db;
 // checks the cells of each page as it loads it (cell_size_check). At
 // most once a process: it first sets SQLite up, library-wide, for one
 // thread without URIs, which only an uninitialised SQLite accepts.
-void open_account_db(const database& db);
+void open_account_db(const database& db, bool create = true);
 
 // Runs `sql` on account_db as sqlite3_exec does, after PRAGMA
 // synchronous=EXTRA: a commit also syncs the directory once the journal is
@@ -52,6 +55,12 @@ void report_error(char* error);
 [[nodiscard]] bool users_is_changeable();
 
 void close_account_db();
+
+// True when `users` has a UNIQUE index on the nickname alone that covers
+// every row, so that no two rows hold the same nickname text; with
+// `compared_bytewise`, only when the table also names no collation, so
+// that `nickname = ?` compares bytes and matches one row at most.
+[[nodiscard]] bool nickname_is_unique(bool compared_bytewise);
 
 // Opens `db` as open_account_db does and begins the transaction of a
 // command that writes many rows (import, update), taking the write lock at

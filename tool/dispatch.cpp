@@ -37,38 +37,48 @@ constexpr char usage_parameters[] =
     "  'credentials' is one of 'admin', 'super', 'op', 'user'\n"
     "\n";
 
-// What --help adds to the usage text.
-constexpr char help_options[] =
-    "Options, before the filename:\n"
-    "  -i, --password-stdin  add and pass read the password from standard input\n"
-    "  -w, --wait SECONDS    wait up to SECONDS (0 to 86400) for a locked database\n"
-    "  --help                show this help\n"
-    "  --version             show the version\n"
-    "  --                    end of the options\n"
-    "\n"
-    "More commands:\n";
-constexpr char help_classes[] =
-    "\n"
-    "Classes: admin, super, op, user (the default), bot, ubot, opbot, opubot\n";
-
 // Writes the usage text to standard output, its command list from the
-// rows; with `help`, the options and the commands it leaves out as well.
-// Scripts compare the usage text byte for byte.
-void show_usage(const char* program_name, bool help = false) {
+// rows. Scripts compare it byte for byte.
+void show_usage(const char* program_name) {
     std::printf("Usage: %s filename command [...]\n\nCommand syntax:\n", program_name);
     for (const command_entry& command : command_table) {
-        if (command.summary != nullptr) continue;
+        if (!command.in_usage) continue;
         std::printf("  %-*s%s\n", *command.synopsis != '\0' ? 5 : 0, command.name,
                     command.synopsis);
     }
     std::printf(usage_parameters, static_cast<int>(NICKNAME_LIMIT),
                 static_cast<int>(PASSWORD_LIMIT));
-    if (!help) return;
-    std::fputs(help_options, stdout);
+}
+
+// What --help writes after the commands.
+constexpr char help_options[] =
+    "\n"
+    "Options, before FILE:\n"
+    "  -i, --password-stdin  add and pass read the password from standard input\n"
+    "  -n, --dry-run         run a command that changes FILE, then roll the change\n"
+    "                        back; a FILE that does not exist is not created\n"
+    "  -w, --wait SECONDS    wait up to SECONDS (0 to 86400) for a locked database\n"
+    "  -h, --help            show this help\n"
+    "  --version             show the version\n"
+    "  --                    end of the options\n"
+    "\n"
+    "Nicknames (up to %i bytes) and passwords (up to %i bytes) are UTF-8.\n"
+    "Classes: admin, super, op, user (the default), bot, ubot, opbot, opubot\n"
+    "\n"
+    "Exit status: 0 on success; 1 on any failure, and when check finds a problem.\n";
+
+// Writes the help text to standard output: every command from the rows,
+// every option, the classes and the exit status.
+void show_help(const char* program_name) {
+    std::printf("Usage: %s [OPTIONS] FILE COMMAND [ARGUMENTS...]\n\nCommands:\n", program_name);
     for (const command_entry& command : command_table) {
-        if (command.summary != nullptr) std::printf("  %-7s %s\n", command.name, command.summary);
+        std::printf("  %s%s%s\n      %s\n", command.name, *command.synopsis != '\0' ? " " : "",
+                    command.synopsis, command.summary);
+        if (command.stdin_synopsis != nullptr) {
+            std::printf("      with -i: %s %s\n", command.name, command.stdin_synopsis);
+        }
     }
-    std::fputs(help_classes, stdout);
+    std::printf(help_options, static_cast<int>(NICKNAME_LIMIT), static_cast<int>(PASSWORD_LIMIT));
 }
 
 constexpr int WAIT_LIMIT = 86400;  // a day
@@ -105,7 +115,10 @@ int run_command(const command_entry& command, char** args, unsigned count) {
     if (command.reads_input && cli_context.input_closed) {
         fail("Unable to read standard input: %s\n", std::strerror(EBADF));
     }
-    command_call call{args, count, nullptr, {cli_context.database_path, cli_context.wait_seconds}};
+    command_call call{args,
+                      count,
+                      nullptr,
+                      {cli_context.database_path, cli_context.wait_seconds, cli_context.dry_run}};
     if (command.stdin_synopsis != nullptr && !piped) {
         // The password is the second argument; the others, and the
         // terminating null, move up over it.
@@ -136,8 +149,10 @@ option_outcome read_options(int argc, char** argv, int* next) {
             if (!joined) ++*next;
             cli_context.wait_seconds = parse_wait(value);
             if (cli_context.wait_seconds < 0) return option_outcome::unknown;
-        } else if (option == "--help" && *next == 1) {
-            show_usage(cli_context.program_name, true);
+        } else if (option == "-n" || option == "--dry-run") {
+            cli_context.dry_run = true;
+        } else if ((option == "--help" || option == "-h") && *next == 1) {
+            show_help(cli_context.program_name);
             return option_outcome::done;
         } else if (option == "--version") {
             std::fputs("corvane-userdb " CORVANE_VERSION "\n", stdout);

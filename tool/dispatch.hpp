@@ -34,14 +34,17 @@ struct command_entry {
     // (then -i changes nothing for it). A password is the second argument.
     const char* synopsis;
     const char* stdin_synopsis = nullptr;
+    // What the command does, for --help.
+    const char* summary = nullptr;
     // The least number of arguments, the password counted; with -i, the
     // most (the password not counted). More are ignored without -i.
     unsigned least = 0;
     unsigned stdin_most = 0;
     // Reads standard input: refused at once when it was closed.
     bool reads_input = false;
-    // --help's line for a command the usage text leaves out, or null.
-    const char* summary = nullptr;
+    // The usage text lists the command: only those it always listed, since
+    // scripts compare that text byte for byte.
+    bool in_usage = true;
 };
 
 }  // namespace corvane::userdb

@@ -14,6 +14,8 @@ struct invocation {
     bool password_from_stdin;
     // -w / --wait: how long to wait for a lock held elsewhere; 0 fails at once.
     int wait_seconds;
+    // -n / --dry-run: a change is rolled back once made.
+    bool dry_run;
     // Standard input was closed when the run began: it reads as an error,
     // never as an empty input.
     bool input_closed;

@@ -15,7 +15,7 @@ namespace corvane::userdb {
 
 sqlite3* account_db = nullptr;
 
-void open_account_db(const database& db) {
+void open_account_db(const database& db, bool create) {
     path_buffer file{};
     path_buffer unsafe{};
     switch (locate_database(db.path, file, unsafe)) {
@@ -33,14 +33,14 @@ void open_account_db(const database& db) {
     // initialises, which the open below does: a process opens once.
     int result = sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
     if (result == SQLITE_OK) result = sqlite3_config(SQLITE_CONFIG_URI, 0);
-    // For reading and writing, created if missing. The name was
-    // resolved to the file itself: a link in its place now was put there
-    // after the check, and is refused.
+    // For reading and writing, created if missing when that is allowed. The
+    // name was resolved to the file itself: a link in its place now was put
+    // there after the check, and is refused.
+    const int created = create && !db.dry_run ? SQLITE_OPEN_CREATE : 0;
     if (result == SQLITE_OK) {
         result = sqlite3_open_v2(
             file.text, &account_db,
-            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
-            nullptr);
+            SQLITE_OPEN_READWRITE | created | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
     }
     // A crafted file must not make our statements call functions with side
     // effects through its triggers or views.
@@ -106,6 +106,28 @@ void close_account_db() {
     account_db = nullptr;
 }
 
+bool nickname_is_unique(bool compared_bytewise) {
+    // A UNIQUE index of any collation keeps apart nicknames of different
+    // bytes at least. `nickname = ?` compares with the column's collation,
+    // which is the bytewise one when the table names none.
+    constexpr const char* indexed =
+        "SELECT EXISTS (SELECT 1 FROM pragma_index_list('users') AS list "
+        "WHERE list.\"unique\" AND NOT list.partial AND "
+        "(SELECT count(*) FROM pragma_index_info(list.name)) = 1 AND "
+        "(SELECT name FROM pragma_index_info(list.name)) = 'nickname' COLLATE NOCASE)";
+    char sql[512];
+    std::snprintf(sql, sizeof sql, "%s%s;", indexed,
+                  compared_bytewise ? " AND NOT EXISTS (SELECT 1 FROM main.sqlite_master WHERE "
+                                      "type = 'table' AND name = 'users' COLLATE NOCASE AND "
+                                      "sql LIKE '%COLLATE%')"
+                                    : "");
+    sqlite3_stmt* query = nullptr;
+    if (sqlite3_prepare_v2(account_db, sql, -1, &query, nullptr) != SQLITE_OK) return false;
+    const bool unique = sqlite3_step(query) == SQLITE_ROW && sqlite3_column_int64(query, 0) != 0;
+    sqlite3_finalize(query);
+    return unique;
+}
+
 bool begin_bulk_write(const database& db) {
     // Library-wide, so before the open initialises SQLite, like the
     // settings there.
@@ -128,6 +150,19 @@ constexpr const char* SCHEMA_STATEMENT =
     "CREATE TABLE users(nickname CHAR NOT NULL UNIQUE,password CHAR NOT NULL,credentials CHAR "
     "NOT NULL DEFAULT 'user',created TIMESTAMP DEFAULT (DATETIME('NOW')),activity TIMESTAMP "
     "DEFAULT (DATETIME('NOW')));";
+
+// Runs the statement of a change on account_db; with -n inside a
+// transaction that is then rolled back. The count of rows changed outlives
+// the rollback.
+int execute_change(const database& db, const char* sql, char** error) {
+    if (!db.dry_run) return execute(sql, nullptr, nullptr, error);
+    int result = execute("BEGIN;", nullptr, nullptr, error);
+    if (result == SQLITE_OK) result = sqlite3_exec(account_db, sql, nullptr, nullptr, error);
+    // A transaction left open by a failed statement is rolled back by the close.
+    if (result == SQLITE_OK)
+        result = sqlite3_exec(account_db, "ROLLBACK;", nullptr, nullptr, error);
+    return result;
+}
 
 // Column `column` of the current row, every byte of it; a NULL as the empty
 // text. False when memory ran out turning the value into text.
@@ -157,7 +192,7 @@ int run_statement(const database& db, const char* format, ...) {
 
     open_account_db(db);
     char* error = nullptr;
-    if (users_is_changeable() && execute(statement, nullptr, nullptr, &error) != SQLITE_OK) {
+    if (users_is_changeable() && execute_change(db, statement, &error) != SQLITE_OK) {
         report_error(error);
     }
     const int changed = sqlite3_changes(account_db);
@@ -185,7 +220,7 @@ char* escape_quotes(const char* text) {
 bool create_users_table(const database& db) {
     open_account_db(db);
     char* error = nullptr;
-    bool there = execute(SCHEMA_STATEMENT, nullptr, nullptr, &error) == SQLITE_OK;
+    bool there = execute_change(db, SCHEMA_STATEMENT, &error) == SQLITE_OK;
     if (!there) {
         // Running create again is how scripts make sure the table is there.
         there = error != nullptr && std::strcmp(error, "table users already exists") == 0;

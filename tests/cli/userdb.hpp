@@ -74,6 +74,9 @@ inline const command_row every_command[] = {
     {{"mod", "alice", "op"}, "", true, "Unable to set credentials for user \"%s\"\n"},
     {{"pass", "alice", "new"}, "", true, "Unable to change password for user \"%s\"\n"},
     {{"import"}, "carol\tc-pass\n", true, ""},
+    {{"rename", "alice", "carol"}, "", true, "Unable to rename user \"%s\"\n"},
+    {{"update"}, "alice\tnew\n", true, ""},
+    {{"check"}, "", false, ""},
 };
 
 // The tool run on `file` with `entry`'s arguments and input, and `options`.

@@ -55,6 +55,7 @@ COMP_WORDS=(corvane-userdb a.db "")
 COMP_CWORD=2
 _corvane_userdb corvane-userdb "" a.db
 commands=("${COMPREPLY[@]}")
+options=(-i --password-stdin -n --dry-run -w --wait -h --help --version --)
 
 # The file argument: file names, spaces kept inside one word.
 expect "corvane-userdb al" "alpha dir" "alpha.db"
@@ -63,9 +64,10 @@ expect "corvane-userdb zz"
 
 # The command word.
 expect "corvane-userdb a.db i" import
-expect "corvane-userdb a.db c" create
+expect "corvane-userdb a.db c" create check
 expect "corvane-userdb a.db d" del
 expect "corvane-userdb a.db p" pass
+expect "corvane-userdb -n a.db r" rename
 expect "corvane-userdb a.db x"
 
 # add: nickname, password, then the class.
@@ -91,7 +93,7 @@ expect "corvane-userdb a.db create "
 
 # Options before the file; -i moves add's class one place left; after --
 # a word beginning with - is the file.
-expect "corvane-userdb -" -i --password-stdin -w --wait --help --version --
+expect "corvane-userdb -" "${options[@]}"
 expect "corvane-userdb --v" --version
 expect "corvane-userdb -i al" "alpha dir" "alpha.db"
 expect "corvane-userdb -i a.db " "${commands[@]}"
@@ -110,7 +112,7 @@ expect "corvane-userdb --wait=1"
 expect "corvane-userdb -w 5 al" "alpha dir" "alpha.db"
 expect "corvane-userdb --wait 5 -i a.db " "${commands[@]}"
 expect "corvane-userdb --wait=5 -i a.db add alice " "${classes[@]}"
-expect "corvane-userdb -i -w 5 -" -i --password-stdin -w --wait --help --version --
+expect "corvane-userdb -i -w 5 -" "${options[@]}"
 expect "corvane-userdb -w 5 -- a.db mod alice " "${classes[@]}"
 touch -- "-odd.db"
 expect "corvane-userdb -- -o" "-odd.db"

@@ -15,11 +15,11 @@ failures=0
 
 help=$("$tool" --help) || { echo "FAIL: $tool --help exited with $?"; exit 1; }
 
-# --help names one command a line, after two blanks, under "Command syntax:"
-# and "More commands:"; the options in the left column under "Options...";
-# the classes on the line "Classes: admin, ..., user (the default), ...".
+# --help names one command a line, after two blanks, under "Commands:"; the
+# options in the left column under "Options..."; the classes on the line
+# "Classes: admin, ..., user (the default), ...".
 mapfile -t commands < <(awk '/^[^ ]/ { section = $0 }
-    section ~ /^(Command syntax|More commands):/ && /^  [a-z]/ { print $1 }' <<<"$help")
+    section ~ /^Commands:/ && /^  [a-z]/ { print $1 }' <<<"$help")
 mapfile -t options < <(awk '/^[^ ]/ { section = $0 }
     section ~ /^Options/ && /^  -/ {
         sub(/^  /, ""); sub(/  .*/, ""); gsub(/,/, "")
