@@ -64,7 +64,8 @@ run_rounds() {
 
 # Reads run_rounds lines and prints, for each "NAME/NAME" pair given, the
 # medians of the per-round ratios of wall time and of CPU time (user +
-# system), with their ranges, for the operation OP:  ratios OP TIMES PAIR...
+# system), with their ranges, for the operation OP (a NAME may name its
+# own as NAME:OP):  ratios OP TIMES PAIR...
 ratios() {
     local op=$1 times=$2
     shift 2
@@ -72,7 +73,8 @@ ratios() {
         printf '  %-16s' "$pair"
         for column in 3 4; do
             awk -v op="$op" -v a="${pair%/*}" -v b="${pair#*/}" -v c="$column" '
-                $2 == a ":" op { x[$1] = $c } $2 == b ":" op { y[$1] = $c }
+                BEGIN { if (a !~ /:/) a = a ":" op; if (b !~ /:/) b = b ":" op }
+                $2 == a { x[$1] = $c } $2 == b { y[$1] = $c }
                 END { for (r in x) if (r in y) print x[r] / y[r] }' "$times" |
                 sort -g | awk -v what="$([ $column = 3 ] && echo wall || echo cpu)" '
                     { v[NR] = $1 }

@@ -28,7 +28,7 @@
 #include <time.h>
 #include <unistd.h>
 
-enum { MAX_COMMANDS = 64, MAX_ARGS = 32, MAX_ROUNDS = 10000 };
+enum { MAX_COMMANDS = 256, MAX_ARGS = 32, MAX_ROUNDS = 10000 };
 
 struct command {
     char label[64];

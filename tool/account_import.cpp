@@ -13,17 +13,40 @@ namespace corvane::userdb {
 
 namespace {
 
+// True when the users table lets a multi-row statement name the line it
+// refuses: no conflict clause of its own (OR FAIL would override it), no
+// trigger (one may change its row and then refuse it, or roll the whole
+// transaction back, which leaves no trace of the line that did it) and no
+// foreign key. Any mention of those words counts.
+int is_plain_table(bool* plain) {
+    sqlite3_stmt* query = nullptr;
+    int result = sqlite3_prepare_v2(
+        account_db,
+        "SELECT count(*) FROM sqlite_master WHERE tbl_name = 'users' COLLATE NOCASE AND "
+        "(type = 'trigger' OR sql LIKE '%CONFLICT%' OR sql LIKE '%REFERENCES%');",
+        -1, &query, nullptr);
+    if (result == SQLITE_OK && (result = sqlite3_step(query)) == SQLITE_ROW) {
+        *plain = sqlite3_column_int(query, 0) == 0;
+        result = SQLITE_OK;
+    }
+    sqlite3_finalize(query);
+    return result;
+}
+
 // Prepares the statement that sends `rows` accounts, their values
-// (nickname, password, class) bound as parameters: an INSERT, or an UPDATE
-// of the password and, unless it is NULL, the class.
-int prepare_piece(account_import::kind what, unsigned rows, sqlite3_stmt** statement) {
+// (nickname, password, class) bound as parameters: an INSERT (OR FAIL to a
+// plain table), or an UPDATE of the password and, unless it is NULL, the
+// class.
+int prepare_piece(account_import::kind what, bool plain, unsigned rows, sqlite3_stmt** statement) {
     const bool add = what == account_import::kind::add;
     const std::string_view first =
-        add         ? "INSERT INTO users (nickname, password, credentials) VALUES(?, ?, ?)"
-        : rows == 1 ? "UPDATE users SET password = ?2, credentials = coalesce(?3, credentials) "
-                      "WHERE nickname = ?1"
-                    : "UPDATE users SET password = v.column2, credentials = coalesce(v.column3, "
-                      "users.credentials) FROM (VALUES(?, ?, ?)";
+        add && plain ? "INSERT OR FAIL INTO users (nickname, password, credentials) "
+                       "VALUES(?, ?, ?)"
+        : add        ? "INSERT INTO users (nickname, password, credentials) VALUES(?, ?, ?)"
+        : rows == 1  ? "UPDATE users SET password = ?2, credentials = coalesce(?3, credentials) "
+                       "WHERE nickname = ?1"
+                     : "UPDATE users SET password = v.column2, credentials = coalesce(v.column3, "
+                       "users.credentials) FROM (VALUES(?, ?, ?)";
     const std::string_view last = add || rows == 1 ? "" : ") AS v WHERE users.nickname = v.column1";
     constexpr std::string_view next = ",(?, ?, ?)";
     char sql[256 + (IMPORT_BATCH - 1) * next.size()];
@@ -45,30 +68,44 @@ int run(sqlite3_stmt* statement) {
     return result;
 }
 
+// True when the multi-row INSERT OR FAIL that just failed after adding
+// `added` of its `size` rows stopped at the next one, refused: a constraint
+// that honours OR FAIL refused it and the transaction is still there. Any
+// other failure may have undone the statement (or the whole transaction) or
+// left part of it, and names no row.
+bool stopped_at_refused_row(unsigned added, unsigned size) {
+    if (added >= size || sqlite3_get_autocommit(account_db) != 0) return false;
+    switch (sqlite3_extended_errcode(account_db)) {
+        case SQLITE_CONSTRAINT_CHECK:
+        case SQLITE_CONSTRAINT_NOTNULL:
+        case SQLITE_CONSTRAINT_PRIMARYKEY:
+        case SQLITE_CONSTRAINT_ROWID:
+        case SQLITE_CONSTRAINT_UNIQUE:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 bool account_import::open() {
-    open_account_db(db_);
-    // IMMEDIATE takes the write lock now: a lock held elsewhere fails the
-    // import before any input is read.
-    char* error = nullptr;
-    if (execute("BEGIN IMMEDIATE;", nullptr, nullptr, &error) != SQLITE_OK) {
-        report_error(error);
-        close_account_db();
-        return false;
-    }
+    // The write lock is taken now: a lock held elsewhere fails the import
+    // before any input is read.
+    if (!begin_bulk_write(db_)) return false;
     open_ = true;
     if (!users_is_changeable()) {
         close();
         return false;
     }
-    int result = SQLITE_OK;
+    bool plain = false;
+    int result = is_plain_table(&plain);
     // An UPDATE of many lines at once counts its changed rows as its lines
     // only when each line can change one row at most.
-    if (kind_ == kind::change && !nickname_is_unique(true)) largest_piece_ = 1;
+    if (!plain || (kind_ == kind::change && !nickname_is_unique(true))) largest_piece_ = 1;
     for (unsigned size = 0; size < INSERT_SIZES && result == SQLITE_OK; ++size) {
         if ((1U << size) <= largest_piece_)
-            result = prepare_piece(kind_, 1U << size, &inserts_[size]);
+            result = prepare_piece(kind_, plain, 1U << size, &inserts_[size]);
     }
     const char* const sql[] = {"SAVEPOINT batch;", "RELEASE batch;", "ROLLBACK TO batch;"};
     sqlite3_stmt** const statements[] = {&savepoint_, &release_, &undo_};
@@ -121,9 +158,11 @@ bool account_import::finish(bool commit) {
 }
 
 // Sends accounts_[first, end) in pieces of a power of two rows, the largest
-// first. A piece the database refuses is undone and sent again one row at a
-// time up to the row refused; the rows after that one go on in pieces.
-// False when the transaction is gone.
+// first. An INSERT that stops at a refused row has added the rows before
+// it: that row is reported and the rows after it go on in pieces. An
+// UPDATE the database refuses, or that changes fewer rows than it has
+// lines, is undone and sent again one line at a time up to the line
+// refused. False when the session cannot go on.
 bool account_import::insert_rows(unsigned first, unsigned end) {
     while (first < end) {
         const unsigned size = std::bit_floor(std::min(end - first, largest_piece_));
@@ -132,18 +171,29 @@ bool account_import::insert_rows(unsigned first, unsigned end) {
             ++first;
             continue;
         }
+        if (kind_ == kind::add) {
+            if (sent(first, size)) {
+                first += size;
+                continue;
+            }
+            const auto added = static_cast<unsigned>(sqlite3_changes(account_db));
+            if (!stopped_at_refused_row(added, size)) return abandon();
+            first += added;
+            if (!refused(first)) return false;
+            ++first;
+            continue;
+        }
         // A failed statement undoes its own rows, unless the schema says
-        // otherwise (ON CONFLICT FAIL keeps those before the one refused);
-        // the savepoint undoes the whole piece either way.
-        if (run(savepoint_) != SQLITE_DONE) return stop(first);
+        // otherwise; the savepoint undoes the whole piece either way.
+        if (run(savepoint_) != SQLITE_DONE) return abandon();
         if (sent(first, size)) {
-            if (run(release_) != SQLITE_DONE) return stop(first);
+            if (run(release_) != SQLITE_DONE) return abandon();
             first += size;
             continue;
         }
         // A full disk or an I/O error can take the whole transaction with it.
-        if (sqlite3_get_autocommit(account_db) != 0) return stop(first);
-        if (run(undo_) != SQLITE_DONE || run(release_) != SQLITE_DONE) return stop(first);
+        if (sqlite3_get_autocommit(account_db) != 0) return abandon();
+        if (run(undo_) != SQLITE_DONE || run(release_) != SQLITE_DONE) return abandon();
         for (const unsigned piece_end = first + size; first < piece_end;) {
             const bool added = sent(first, 1);
             if (!added && !refused(first)) return false;
@@ -192,11 +242,10 @@ bool account_import::refused(unsigned row) {
     return sqlite3_get_autocommit(account_db) == 0;
 }
 
-// Reports the row and stops the import.
-bool account_import::stop(unsigned row) {
-    last_result_ = SQLITE_ERROR;
-    static_cast<void>(refused(row));
-    lost_ = true;
+// Says that the session stops where no line can be named.
+bool account_import::abandon() {
+    report("ERROR: %s (%s abandoned)\n", sqlite3_errmsg(account_db),
+           kind_ == kind::add ? "import" : "update");
     return false;
 }
 

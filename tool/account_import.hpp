@@ -16,7 +16,7 @@ namespace corvane::userdb {
 
 // How many accounts go to the database in one INSERT or UPDATE
 // (docs/performance.md gives the measurements behind the number).
-inline constexpr unsigned IMPORT_BATCH = 128;
+inline constexpr unsigned IMPORT_BATCH = 512;
 
 // open() opens the database, takes the write lock at once (before any input
 // is read) and prepares the INSERTs; on failure it writes "ERROR: ..." and
@@ -37,10 +37,17 @@ inline constexpr unsigned IMPORT_BATCH = 128;
 // same) is undone and sent again a line at a time, as a refused one is;
 // without such an index, a line at a time from the start.
 //
-// add() and flush() return false once the transaction is gone: SQLite rolled
-// it back (a full disk, an I/O error; the first line of the piece that met
-// it has been reported), after which nothing more may be added, since each
-// INSERT would then commit on its own. finish(true) sends what is held and
+// An import (kind::add) sends its pieces as INSERT OR FAIL: a refused row
+// stops the statement with the rows before it added, and their count names
+// the line refused. To a table with a trigger, a conflict clause of its own
+// or a foreign key (is_plain_table), either kind sends a line at a time.
+//
+// add() and flush() return false once the session cannot go on: SQLite
+// rolled the transaction back (a trigger's RAISE(ROLLBACK), a full disk, an
+// I/O error), after which each statement would commit on its own, or a
+// failure left unknown what a piece changed. The line that met it has been
+// reported when it is known (its statement held that line alone), else
+// "ERROR: MESSAGE (import abandoned)" (or "update"). finish(true) sends what is held and
 // commits when no line was refused (with -n, rolls back as though it had
 // committed); it writes "ERROR: ..." and returns false when the commit
 // fails. finish(false) rolls back. A session the
@@ -84,7 +91,7 @@ private:
     int insert_piece(unsigned first, unsigned size);
     bool sent(unsigned first, unsigned size);
     bool refused(unsigned row);
-    bool stop(unsigned row);
+    bool abandon();
     void close();
 
     database db_;

@@ -85,7 +85,7 @@ int run_lines(const command_call& call, account_import::kind what) {
 
     // Every bad line is reported, so that one run finds every mistake; the
     // good lines are still sent, to find the database's refusals too. The
-    // session stops only when the transaction is gone.
+    // session stops only when it cannot go on (see account_import).
     bool all_good = true;
     account_reader input(STDIN_FILENO);
     account_line line{};

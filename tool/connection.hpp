@@ -62,4 +62,16 @@ void close_account_db();
 // that `nickname = ?` compares bytes and matches one row at most.
 [[nodiscard]] bool nickname_is_unique(bool compared_bytewise);
 
+// Opens `db` as open_account_db does and begins the transaction of a
+// command that writes many rows (import, update), taking the write lock at
+// once; on failure writes "ERROR: ..." as execute's caller would, closes
+// the connection and returns false. The settings that make such a
+// transaction fast are made here, and only here (docs/performance.md has
+// the measurements): a statement journal (the original of every page that
+// a statement able to fail half-way changes) stays in memory up to 8 MiB,
+// in one piece, instead of going to a temporary file past 64 KiB; the page
+// cache holds up to 32 MiB, which bounds the memory the database takes
+// however long the input.
+[[nodiscard]] bool begin_bulk_write(const database& db);
+
 }  // namespace corvane::userdb

@@ -128,6 +128,22 @@ bool nickname_is_unique(bool compared_bytewise) {
     return unique;
 }
 
+bool begin_bulk_write(const database& db) {
+    // Library-wide, so before the open initialises SQLite, like the
+    // settings there.
+    const int result = sqlite3_config(SQLITE_CONFIG_STMTJRNL_SPILL, 8 << 20);
+    if (result != SQLITE_OK) fail("Unable to open database: %s (result=%d)\n", db.path, result);
+    open_account_db(db);
+    char* error = nullptr;
+    if (execute("PRAGMA cache_size=-32768;BEGIN IMMEDIATE;", nullptr, nullptr, &error) ==
+        SQLITE_OK) {
+        return true;
+    }
+    report_error(error);
+    close_account_db();
+    return false;
+}
+
 namespace {
 
 constexpr const char* SCHEMA_STATEMENT =

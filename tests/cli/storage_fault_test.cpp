@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <regex>
 
 #include "cli/userdb.hpp"
 
@@ -157,26 +156,30 @@ TEST_F(FullDiskTest, AChangeThatFindsNoSpaceFailsAndLosesNothing) {
 // SQLite may roll a whole transaction back on a full disk; an import must
 // then stop, not go on adding lines one commit at a time.
 TEST_F(FullDiskTest, AnImportThatFindsNoSpaceAddsNothing) {
-    // More rows than SQLite's page cache holds, so pages are written, and
-    // space runs out, in the middle of the transaction.
     tmpfs_mount disk(dir.file("disk"), "size=8m,mode=0700");
     if (!disk.mounted()) GTEST_SKIP() << disk.why_not;
     const std::string on_disk = disk.file("users.db");
     add_alice_and_bob(on_disk);
-    fill_leaving(disk.file("filler"), 256);
-    run_options with_input;
-    with_input.stdin_text.emplace();
-    for (int i = 0; i < 40'000; ++i) {
-        *with_input.stdin_text += "n" + std::to_string(i) + "\t" + repeat("p", 60) + "\n";
-    }
+    // The names imported second fall between those imported first, so the
+    // import changes pages that exist, and their originals go to the journal
+    // as it runs: space runs out in the middle of a batch, and nothing can
+    // tell which of its lines met it.
+    auto accounts_of = [](const std::string& suffix) {
+        run_options with_input;
+        with_input.stdin_text.emplace();
+        for (int i = 0; i < 20'000; ++i) {
+            *with_input.stdin_text +=
+                "n" + std::to_string(i) + suffix + "\t" + repeat("p", 60) + "\n";
+        }
+        return with_input;
+    };
+    ASSERT_EQ(userdb({on_disk, "import"}, accounts_of("")), quiet_success);
+    const accounts before = read_accounts(on_disk);
+    fill_leaving(disk.file("filler"), 16);
 
-    const run_result result = userdb({on_disk, "import"}, with_input);
-    EXPECT_EQ(result.status, 1);
-    // One message, for the line that met the full disk or for the commit.
-    EXPECT_TRUE(std::regex_match(result.err,
-                                 std::regex("(line [0-9]+: )?ERROR: database or disk is full\n")))
-        << result.err.substr(0, 500);
-    EXPECT_EQ(read_accounts(on_disk), alice_and_bob);
+    EXPECT_EQ(userdb({on_disk, "import"}, accounts_of("x")),
+              failure("ERROR: database or disk is full (import abandoned)\n"));
+    EXPECT_EQ(read_accounts(on_disk), before);
     EXPECT_EQ(integrity_check(on_disk), "ok");
 }
 
