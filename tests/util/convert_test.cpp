@@ -27,9 +27,8 @@ constexpr std::int32_t GREATEST = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t UNTOUCHED = 0x5A5A5A5A;
 
 TEST(CharIsDigit, ExactlyTheTenDecimalDigits) {
-    for (unsigned c = 0; c < 256; ++c) {
+    for (unsigned c = 0; c < 256; ++c)
         EXPECT_EQ(char_is_digit(static_cast<unsigned char>(c)), c >= '0' && c <= '9') << c;
-    }
 }
 
 struct int_case {
@@ -160,17 +159,16 @@ TEST(ClockStamp, ShowsHourAndMinuteOfTheLocalTime) {
         std::time_t when;
         const char* text;
     } cases[] = {
-        {"UTC", 0, "[00:00]"},
-        {"UTC", at(0, 7, 0), "[00:07]"},
-        {"UTC", at(9, 5, 59), "[09:05]"},
-        {"UTC", at(23, 59, 59), "[23:59]"},
-        {"UTC", at(24, 0, 0), "[00:00]"},
-        {"UTC", 1700000000, "[22:13]"},  // 2023-11-14 22:13:20 UTC
-        {"UTC", -60, "[23:59]"},
+        // clang-format off
+        {"UTC", 0, "[00:00]"},               {"UTC", at(0, 7, 0), "[00:07]"},
+        {"UTC", at(9, 5, 59), "[09:05]"},    {"UTC", at(23, 59, 59), "[23:59]"},
+        {"UTC", at(24, 0, 0), "[00:00]"},    {"UTC", -60, "[23:59]"},
+        {"UTC", 1700000000, "[22:13]"},      // 2023-11-14 22:13:20 UTC
         {"XYZ-2", at(23, 30, 0), "[01:30]"},  // two hours east of UTC
         // No struct tm holds a year this far out; the next call works again.
         {"UTC", std::numeric_limits<std::time_t>::max(), "[--:--]"},
         {"UTC", at(12, 0, 0), "[12:00]"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         corvane::test::time_zone::set(c.zone);

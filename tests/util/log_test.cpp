@@ -117,9 +117,8 @@ TEST_F(Log, MessagesAreFormattedAndCutAt1023Bytes) {
     const auto lines = lines_of(read_file(file));
     ASSERT_EQ(lines.size(), 1 + std::size(cases));
     expect_line(lines[0], " ERROR", "50%|-3|%| 2.50");
-    for (std::size_t at = 0; at < std::size(cases); ++at) {
+    for (std::size_t at = 0; at < std::size(cases); ++at)
         expect_line(lines[at + 1], " ERROR", std::string(cases[at].kept, 'x'));
-    }
 }
 
 TEST_F(Log, OpenSetsTheCLocale) {

@@ -96,9 +96,8 @@ TEST_F(Plist, GetByIndex) {
         void* item;
     } const cases[] = {{0, a}, {1, b}, {2, c}, {3, nullptr}, {SIZE_MAX, nullptr}};
     plist_seek_first(list);
-    for (const auto& row : cases) {
+    for (const auto& row : cases)
         EXPECT_EQ(plist_get(list, row.index), row.item) << "index " << row.index;
-    }
     EXPECT_EQ(list->cursor, list->first) << "get must not move the cursor";
 }
 
@@ -139,9 +138,8 @@ TEST_F(Plist, CursorMoves) {
     for (const auto& row : cases) {
         SCOPED_TRACE(row.what);
         fill({a, b, c});
-        for (std::size_t at = 0; at < row.steps.size(); ++at) {
+        for (std::size_t at = 0; at < row.steps.size(); ++at)
             EXPECT_EQ(row.steps[at].how(list), row.steps[at].item) << "move " << at + 1;
-        }
         plist_clear(list, nullptr);
     }
 }

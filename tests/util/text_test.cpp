@@ -163,9 +163,9 @@ TEST_F(Text, ForEachTokenNumbersEveryPieceAndOffersTheNonEmptyOnes) {
         {"a,,b,c,d", ",", -1, {{"a", 0}, {"b", 2}}, 2},
         {"a,last", ",", -1, {{"a", 0}, {"last", 1}}, 1},
         // Missing arguments: nothing is offered.
-        {nullptr, ",", -1, {}},
-        {"a,b", nullptr, -1, {}},
-        {"a,b", "", -1, {}},
+        // clang-format off
+        {nullptr, ",", -1, {}},  {"a,b", nullptr, -1, {}},  {"a,b", "", -1, {}},
+        // clang-format on
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(shown(row.text) + " at " + shown(row.separator));
@@ -222,10 +222,10 @@ TEST_F(Text, TokensToListAppendsUntrimmedCopiesOfThePieces) {
         {"::::", "::", true, 3, {"", "", ""}},
         {"x;y", ";", false, 2, {"old", "x", "y"}, {"old"}},
         // Refused: the list keeps its items and its cursor.
-        {nullptr, ",", true, -1, {"kept"}, {"kept"}},
-        {"", ",", true, -1, {"kept"}, {"kept"}},
-        {"a,b", nullptr, true, -1, {"kept"}, {"kept"}},
-        {"a,b", "", true, -1, {"kept"}, {"kept"}},
+        // clang-format off
+        {nullptr, ",", true, -1, {"kept"}, {"kept"}},  {"", ",", true, -1, {"kept"}, {"kept"}},
+        {"a,b", nullptr, true, -1, {"kept"}, {"kept"}}, {"a,b", "", true, -1, {"kept"}, {"kept"}},
+        // clang-format on
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(shown(row.text) + " at " + shown(row.separator));

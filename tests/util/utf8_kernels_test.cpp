@@ -124,9 +124,8 @@ TEST_P(Utf8KernelTest, EveryLengthAndAlignment) {
         const bytes text = random_text(rng, LONGEST, pieces);
         for (std::size_t length = 0; length <= LONGEST; ++length) {
             const bytes prefix(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length));
-            for (std::size_t offset = 0; offset < 64; ++offset) {
+            for (std::size_t offset = 0; offset < 64; ++offset)
                 ASSERT_TRUE(same_at(prefix, offset));
-            }
         }
     }
 }
@@ -204,9 +203,8 @@ TEST_P(Utf8KernelTest, RandomMutations) {
         bytes text = random_text(rng, length, valid_pieces);
         text.resize(length);
         const int mutations = static_cast<int>(rng() % 3);
-        for (int m = 0; m < mutations && length > 0; ++m) {
+        for (int m = 0; m < mutations && length > 0; ++m)
             text[rng() % length] = static_cast<std::uint8_t>(rng());
-        }
         ASSERT_TRUE(same_at(text, rng() % 64));
     }
 }
