@@ -43,13 +43,9 @@ TEST(Utf8Valid, TerminatedFormStopsAtTheFirstNul) {
 }
 
 TEST(CharClasses, BlankAndSpaceSets) {
-    for (int c = -256; c < 512; ++c) {
-        EXPECT_EQ(char_is_blank(c), c == 9 || c == 13 || c == 32) << c;
-    }
+    for (int c = -256; c < 512; ++c) EXPECT_EQ(char_is_blank(c), c == 9 || c == 13 || c == 32) << c;
     EXPECT_FALSE(char_is_blank(static_cast<signed char>(0xA0)));
-    for (int c = -128; c < 128; ++c) {
-        EXPECT_EQ(char_is_space(static_cast<char>(c)), c == 32) << c;
-    }
+    for (int c = -128; c < 128; ++c) EXPECT_EQ(char_is_space(static_cast<char>(c)), c == 32) << c;
 }
 
 }  // namespace

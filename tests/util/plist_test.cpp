@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <initializer_list>
@@ -25,28 +24,25 @@ void* const d = &d_item;
 // The items in order, read through the links in both directions; fails the
 // test when the links, ends or count disagree.
 std::vector<void*> items_of(const plist& list) {
-    std::vector<void*> forward;
+    std::vector<void*> forward, backward;
     const plist_node* tail = nullptr;
-    for (const plist_node* node = list.first; node != nullptr; node = node->next) {
+    for (const plist_node* node = list.first; node != nullptr && forward.size() <= list.count;
+         tail = node, node = node->next) {
         EXPECT_EQ(node->prev, tail) << "prev does not mirror next";
         forward.push_back(node->data);
-        tail = node;
-        if (forward.size() > list.count) break;
     }
     EXPECT_EQ(tail, list.last);
     EXPECT_EQ(forward.size(), list.count);
-    std::vector<void*> backward;
     for (const plist_node* node = list.last; node != nullptr && backward.size() <= list.count;
          node = node->prev) {
-        backward.push_back(node->data);
+        backward.insert(backward.begin(), node->data);
     }
-    std::reverse(backward.begin(), backward.end());
     EXPECT_EQ(backward, forward);
     return forward;
 }
 
 // An owned list, cleared (items untouched) and destroyed at the end.
-struct list_fixture : ::testing::Test {
+struct Plist : ::testing::Test {
     plist* list = plist_create();
 
     void fill(std::initializer_list<void*> items) {
@@ -58,35 +54,31 @@ struct list_fixture : ::testing::Test {
     }
 };
 
-using Plist = list_fixture;
 using Items = std::vector<void*>;
 
-TEST_F(Plist, EmptyListHasNoItemsAndNoCursor) {
+// A created list, a zero-filled record and a zero-filled block are all
+// empty lists.
+TEST_F(Plist, EmptyListHasNoItemsAndNoCursorAndTakesItems) {
     ASSERT_NE(list, nullptr);
-    EXPECT_EQ(plist_size(list), 0u);
-    EXPECT_EQ(plist_first(list), nullptr);
-    EXPECT_EQ(plist_last(list), nullptr);
-    EXPECT_EQ(plist_next(list), nullptr);
-    EXPECT_EQ(plist_prev(list), nullptr);
-    EXPECT_EQ(plist_get(list, 0), nullptr);
-    plist_remove_first(list, nullptr);
-    EXPECT_EQ(list->count, 0u);
-    EXPECT_EQ(list->cursor, nullptr);
-}
-
-TEST_F(Plist, ZeroFilledRecordIsAnEmptyList) {
     plist zeroed{};
-    EXPECT_EQ(plist_next(&zeroed), nullptr);
-    plist_append(&zeroed, a);
-    plist_append(&zeroed, b);
-    EXPECT_EQ(items_of(zeroed), (Items{a, b}));
-    plist_clear(&zeroed, nullptr);
-
     auto* allocated = static_cast<plist*>(zalloc(sizeof(plist)));
     ASSERT_NE(allocated, nullptr);
-    plist_append(allocated, c);
-    EXPECT_EQ(plist_first(allocated), c);
-    plist_clear(allocated, nullptr);
+    for (plist* empty : {list, &zeroed, allocated}) {
+        EXPECT_EQ(plist_size(empty), 0u);
+        EXPECT_EQ(plist_first(empty), nullptr);
+        EXPECT_EQ(plist_last(empty), nullptr);
+        EXPECT_EQ(plist_next(empty), nullptr);
+        EXPECT_EQ(plist_prev(empty), nullptr);
+        EXPECT_EQ(plist_get(empty, 0), nullptr);
+        plist_remove_first(empty, nullptr);
+        EXPECT_EQ(empty->count, 0u);
+        EXPECT_EQ(empty->cursor, nullptr);
+        plist_append(empty, a);
+        plist_append(empty, b);
+        EXPECT_EQ(items_of(*empty), (Items{a, b}));
+        EXPECT_EQ(plist_first(empty), a);
+        plist_clear(empty, nullptr);
+    }
     plist_destroy(allocated);
     plist_destroy(nullptr);
 }
@@ -104,9 +96,8 @@ TEST_F(Plist, GetByIndex) {
         void* item;
     } const cases[] = {{0, a}, {1, b}, {2, c}, {3, nullptr}, {SIZE_MAX, nullptr}};
     plist_seek_first(list);
-    for (const auto& row : cases) {
+    for (const auto& row : cases)
         EXPECT_EQ(plist_get(list, row.index), row.item) << "index " << row.index;
-    }
     EXPECT_EQ(list->cursor, list->first) << "get must not move the cursor";
 }
 
@@ -147,9 +138,8 @@ TEST_F(Plist, CursorMoves) {
     for (const auto& row : cases) {
         SCOPED_TRACE(row.what);
         fill({a, b, c});
-        for (std::size_t at = 0; at < row.steps.size(); ++at) {
+        for (std::size_t at = 0; at < row.steps.size(); ++at)
             EXPECT_EQ(row.steps[at].how(list), row.steps[at].item) << "move " << at + 1;
-        }
         plist_clear(list, nullptr);
     }
 }

@@ -17,8 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -50,6 +48,10 @@ int record(char* piece, int number, void* context) {
 }
 
 using Pieces = std::vector<std::pair<std::string, int>>;
+using Strings = std::vector<std::string>;
+
+// A text argument as a trace shows it: quoted, or null.
+std::string shown(const char* text) { return text != nullptr ? "\""s + text + "\"" : "null"; }
 
 // Every case logs into a file of its own, read back by messages().
 class Text : public ::testing::Test {
@@ -66,8 +68,8 @@ protected:
 
     // The logged lines without their 19-byte time stamp and the blank after
     // it, e.g. "  WARN: File is empty.\n"; the log is emptied.
-    std::vector<std::string> messages() {
-        std::vector<std::string> lines;
+    Strings messages() {
+        Strings lines;
         std::istringstream in(read_file(dir_ / "log"));
         for (std::string line; std::getline(in, line);) lines.push_back(line.substr(20) + "\n");
         fs::resize_file(dir_ / "log", 0);
@@ -78,18 +80,18 @@ protected:
     fs::path dir_{scratch_.path()};
 };
 
+struct in_out {
+    const char* in;
+    const char* out;
+};
+
 TEST_F(Text, TrimBlanksStripsTabCarriageReturnAndSpaceOnly) {
-    struct {
-        const char* in;
-        const char* out;
-    } const cases[] = {
-        {"", ""},
-        {"plain", "plain"},
-        {" \t\r", ""},
-        {"\t a b \r", "a b"},
-        {" \r\n x \n\r ", "\n x \n"},
-        {"\v\fx\f", "\v\fx\f"},
-        {"\xA0x\xA0", "\xA0x\xA0"},
+    const in_out cases[] = {
+        // clang-format off
+        {"", ""},               {"plain", "plain"},         {" \t\r", ""},
+        {"\t a b \r", "a b"},    {" \r\n x \n\r ", "\n x \n"},
+        {"\v\fx\f", "\v\fx\f"}, {"\xA0x\xA0", "\xA0x\xA0"},
+        // clang-format on
     };
     for (const auto& row : cases) {
         std::string storage = row.in;
@@ -102,10 +104,7 @@ TEST_F(Text, TrimBlanksStripsTabCarriageReturnAndSpaceOnly) {
 }
 
 TEST_F(Text, UnquoteStripsOneMatchingOuterPair) {
-    struct {
-        const char* in;
-        const char* out;
-    } const cases[] = {
+    const in_out cases[] = {
         {"''", ""},       {"\"\"", ""},         {"'", "'"},         {"", ""},
         {"'a\"", "'a\""}, {"\"it's\"", "it's"}, {"'a'b'", "a'b"},   {"''x''", "'x'"},
         {"x'", "x'"},     {"'x", "'x"},         {"plain", "plain"}, {"`x`", "`x`"},
@@ -124,24 +123,20 @@ TEST_F(Text, UnescapeConfigLineResolvesEscapesAndCutsComments) {
         const char* out;
         std::size_t warnings;
     } const cases[] = {
-        {"", "", 0},
-        {"# comment", "", 0},
+        // clang-format off
+        {"", "", 0},                {"# comment", "", 0},
         {"key = value # note", "key = value ", 0},
-        {R"(a\#b # c)", "a#b ", 0},
-        {R"(say \"hi\")", R"(say "hi")", 0},
-        {R"(a\\b)", R"(a\b)", 0},
-        {R"(a\\#b)", R"(a\)", 0},
-        {R"(a\nb)", "anb", 1},
-        {R"(\'x\t)", "'xt", 2},
-        {"end\\", "end", 0},
-        {R"(\n# \q)", "n", 1},
+        {R"(a\#b # c)", "a#b ", 0}, {R"(say \"hi\")", R"(say "hi")", 0},
+        {R"(a\\b)", R"(a\b)", 0},   {R"(a\\#b)", R"(a\)", 0},   {"end\\", "end", 0},
+        {R"(a\nb)", "anb", 1},      {R"(\'x\t)", "'xt", 2},   {R"(\n# \q)", "n", 1},
+        // clang-format on
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.in);
         std::string storage = row.in;
         unescape_config_line(storage.data(), 7);
         EXPECT_STREQ(storage.c_str(), row.out);
-        EXPECT_EQ(messages(), std::vector<std::string>(row.warnings, warning));
+        EXPECT_EQ(messages(), Strings(row.warnings, warning));
     }
     unescape_config_line(nullptr, 1);
 }
@@ -152,6 +147,7 @@ TEST_F(Text, ForEachTokenNumbersEveryPieceAndOffersTheNonEmptyOnes) {
         const char* separator;
         int result;
         Pieces offered;
+        int stop_at = -1;  // the callback stops the walk at this piece
     } const cases[] = {
         {"", ",", 1, {}},
         {"abc", ",", 1, {{"abc", 0}}},
@@ -163,27 +159,24 @@ TEST_F(Text, ForEachTokenNumbersEveryPieceAndOffersTheNonEmptyOnes) {
         {"a::b", "::", 2, {{"a", 0}, {":b", 1}}},
         {"a:::b", "::", 3, {{"a", 0}, {":b", 2}}},
         {"key=>value", "=>", 2, {{"key", 0}, {">value", 1}}},
+        // Stopped by the callback, also on the last piece.
+        {"a,,b,c,d", ",", -1, {{"a", 0}, {"b", 2}}, 2},
+        {"a,last", ",", -1, {{"a", 0}, {"last", 1}}, 1},
+        // Missing arguments: nothing is offered.
+        // clang-format off
+        {nullptr, ",", -1, {}},  {"a,b", nullptr, -1, {}},  {"a,b", "", -1, {}},
+        // clang-format on
     };
     for (const auto& row : cases) {
-        SCOPED_TRACE("\""s + row.text + "\" at \"" + row.separator + "\"");
-        const std::string text = row.text;
-        recorder calls;
-        EXPECT_EQ(for_each_token(text.c_str(), row.separator, &calls, record), row.result);
+        SCOPED_TRACE(shown(row.text) + " at " + shown(row.separator));
+        const std::string text = row.text != nullptr ? row.text : "";
+        recorder calls{{}, row.stop_at};
+        EXPECT_EQ(for_each_token(row.text != nullptr ? text.c_str() : nullptr, row.separator,
+                                 &calls, record),
+                  row.result);
         EXPECT_EQ(calls.seen, row.offered);
-        EXPECT_EQ(text, row.text);
+        EXPECT_EQ(text, row.text != nullptr ? row.text : "") << "the text itself is left alone";
     }
-}
-
-TEST_F(Text, ForEachTokenStopsWhenTheCallbackSaysSo) {
-    recorder calls;
-    calls.stop_at = 2;
-    EXPECT_EQ(for_each_token("a,,b,c,d", ",", &calls, record), -1);
-    EXPECT_EQ(calls.seen, (Pieces{{"a", 0}, {"b", 2}}));
-
-    calls = recorder{};
-    calls.stop_at = 1;
-    EXPECT_EQ(for_each_token("a,last", ",", &calls, record), -1)
-        << "a stop on the last piece counts too";
 }
 
 TEST_F(Text, ForEachTokenPiecesAreWritableCopies) {
@@ -197,16 +190,8 @@ TEST_F(Text, ForEachTokenPiecesAreWritableCopies) {
     EXPECT_EQ(text, "ab,cd");
 }
 
-TEST_F(Text, ForEachTokenRejectsMissingArguments) {
-    recorder calls;
-    EXPECT_EQ(for_each_token(nullptr, ",", &calls, record), -1);
-    EXPECT_EQ(for_each_token("a,b", nullptr, &calls, record), -1);
-    EXPECT_EQ(for_each_token("a,b", "", &calls, record), -1);
-    EXPECT_TRUE(calls.seen.empty());
-}
-
-std::vector<std::string> strings_of(plist* list) {
-    std::vector<std::string> items;
+Strings strings_of(plist* list) {
+    Strings items;
     for (std::size_t at = 0; at < plist_size(list); ++at)
         items.emplace_back(static_cast<char*>(plist_get(list, at)));
     return items;
@@ -216,8 +201,6 @@ void release_all(plist* list) {
     plist_clear(list, [](void* item) { std::free(item); });
 }
 
-using Strings = std::vector<std::string>;
-
 TEST_F(Text, TokensToListAppendsUntrimmedCopiesOfThePieces) {
     struct {
         const char* text;
@@ -225,6 +208,7 @@ TEST_F(Text, TokensToListAppendsUntrimmedCopiesOfThePieces) {
         bool keep_empty;
         int result;
         Strings items;
+        Strings before = {};  // the list's items to start with
     } const cases[] = {
         {"a,b,", ",", false, 2, {"a", "b"}},
         {"a,b,", ",", true, 3, {"a", "b", ""}},
@@ -236,36 +220,24 @@ TEST_F(Text, TokensToListAppendsUntrimmedCopiesOfThePieces) {
         {"a::b", "::", false, 2, {"a", "b"}},
         {"a:::b", "::", false, 2, {"a", ":b"}},
         {"::::", "::", true, 3, {"", "", ""}},
+        {"x;y", ";", false, 2, {"old", "x", "y"}, {"old"}},
+        // Refused: the list keeps its items and its cursor.
+        // clang-format off
+        {nullptr, ",", true, -1, {"kept"}, {"kept"}},  {"", ",", true, -1, {"kept"}, {"kept"}},
+        {"a,b", nullptr, true, -1, {"kept"}, {"kept"}}, {"a,b", "", true, -1, {"kept"}, {"kept"}},
+        // clang-format on
     };
     for (const auto& row : cases) {
-        SCOPED_TRACE("\""s + row.text + "\" at \"" + row.separator + "\"");
+        SCOPED_TRACE(shown(row.text) + " at " + shown(row.separator));
         plist list{};
+        for (const std::string& item : row.before) plist_append(&list, strdup(item.c_str()));
+        plist_seek_first(&list);
         EXPECT_EQ(tokens_to_list(row.text, row.separator, &list, row.keep_empty), row.result);
         EXPECT_EQ(strings_of(&list), row.items);
+        EXPECT_TRUE(row.result >= 0 || list.cursor == list.first) << "a refusal moved the cursor";
         release_all(&list);
     }
-}
-
-TEST_F(Text, TokensToListKeepsExistingItemsInFront) {
-    plist list{};
-    plist_append(&list, strdup("old"));
-    EXPECT_EQ(tokens_to_list("x;y", ";", &list, false), 2);
-    EXPECT_EQ(strings_of(&list), (Strings{"old", "x", "y"}));
-    release_all(&list);
-}
-
-TEST_F(Text, TokensToListRejectsMissingArgumentsWithoutTouchingTheList) {
-    plist list{};
-    plist_append(&list, strdup("kept"));
-    plist_seek_first(&list);
-    EXPECT_EQ(tokens_to_list(nullptr, ",", &list, true), -1);
-    EXPECT_EQ(tokens_to_list("", ",", &list, true), -1);
-    EXPECT_EQ(tokens_to_list("a,b", nullptr, &list, true), -1);
-    EXPECT_EQ(tokens_to_list("a,b", "", &list, true), -1);
     EXPECT_EQ(tokens_to_list("a,b", ",", nullptr, true), -1);
-    EXPECT_EQ(strings_of(&list), (Strings{"kept"}));
-    EXPECT_EQ(list.cursor, list.first);
-    release_all(&list);
 }
 
 TEST_F(Text, ForEachFileLineOffersEachNonBlankLine) {
@@ -274,6 +246,8 @@ TEST_F(Text, ForEachFileLineOffersEachNonBlankLine) {
         std::string content;
         int result;
         Pieces offered;
+        int stop_at = -1;  // the callback stops the walk at this line
+        Strings logged = {};
     } const cases[] = {
         {"three lines", "one\ntwo\nthree\n", 4, {{"one", 1}, {"two", 2}, {"three", 3}}},
         {"blank second line", "one\n \t\r\nthree", 3, {{"one", 1}, {"three", 3}}},
@@ -282,15 +256,17 @@ TEST_F(Text, ForEachFileLineOffersEachNonBlankLine) {
         {"line feeds only", "\n\n", 3, {}},
         {"padded", "  padded  \n", 2, {{"padded", 1}}},
         {"NUL ends the text", "a\nb\0c\nd\n"s, 2, {{"a", 1}, {"b", 2}}},
+        {"stopped silently", "one\ntwo\nthree\n", -1, {{"one", 1}, {"two", 2}}, 2},
+        {"empty", "", 0, {}, -1, {"  WARN: File is empty.\n"}},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
         const fs::path file = dir_ / "input";
         write_file(file, row.content);
-        recorder calls;
+        recorder calls{{}, row.stop_at};
         EXPECT_EQ(for_each_file_line(file.c_str(), &calls, record), row.result);
         EXPECT_EQ(calls.seen, row.offered);
-        EXPECT_TRUE(messages().empty());
+        EXPECT_EQ(messages(), row.logged);
     }
 }
 
@@ -301,11 +277,6 @@ TEST_F(Text, ForEachFileLineReportsFilesItCannotUse) {
     EXPECT_EQ(messages(), Strings{" ERROR: Unable to open file " + missing.string() +
                                   ": No such file or directory\n"});
 
-    const fs::path empty = dir_ / "empty";
-    write_file(empty, "");
-    EXPECT_EQ(for_each_file_line(empty.c_str(), &calls, record), 0);
-    EXPECT_EQ(messages(), Strings{"  WARN: File is empty.\n"});
-
     // A directory opens read-only but cannot be read.
     EXPECT_EQ(for_each_file_line(dir_.c_str(), &calls, record), -1);
     EXPECT_EQ(messages(),
@@ -313,16 +284,6 @@ TEST_F(Text, ForEachFileLineReportsFilesItCannotUse) {
 
     EXPECT_EQ(for_each_file_line(nullptr, &calls, record), -2);
     EXPECT_TRUE(calls.seen.empty());
-}
-
-TEST_F(Text, ForEachFileLineStopsSilentlyWhenTheCallbackSaysSo) {
-    const fs::path file = dir_ / "input";
-    write_file(file, "one\ntwo\nthree\n");
-    recorder calls;
-    calls.stop_at = 2;
-    EXPECT_EQ(for_each_file_line(file.c_str(), &calls, record), -1);
-    EXPECT_EQ(calls.seen, (Pieces{{"one", 1}, {"two", 2}}));
-    EXPECT_TRUE(messages().empty());
 }
 
 TEST_F(Text, ForEachFileLineReadsNoMoreThanTheLimit) {
@@ -344,10 +305,9 @@ TEST_F(Text, ForEachFileLineReadsNoMoreThanTheLimit) {
     EXPECT_EQ(calls.seen.back(), (std::pair<std::string, int>{"line 05", 5958}));
 }
 
-// Feeds a FIFO in pieces with pauses between them, optionally interrupting
-// the reading thread with a signal during the first pause.
-void feed_fifo(const fs::path& fifo, const std::vector<std::string>& pieces,
-               std::optional<pthread_t> interrupt) {
+// Feeds a FIFO in pieces, 100 ms apart; with interrupt, signals the reading
+// thread once more in the first pause.
+void feed_fifo(const fs::path& fifo, const Strings& pieces, pthread_t reader, bool interrupt) {
     // A reader that gives up early must fail the test, not kill it.
     sigset_t pipe_signal;
     sigemptyset(&pipe_signal);
@@ -357,8 +317,8 @@ void feed_fifo(const fs::path& fifo, const std::vector<std::string>& pieces,
     if (fd < 0) return;
     for (std::size_t at = 0; at < pieces.size(); ++at) {
         if (at > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (at == 1 && interrupt.has_value()) {
-            pthread_kill(*interrupt, SIGUSR1);
+        if (at == 1 && interrupt) {
+            pthread_kill(reader, SIGUSR1);
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         if (write(fd, pieces[at].data(), pieces[at].size()) < 0) break;
@@ -366,39 +326,35 @@ void feed_fifo(const fs::path& fifo, const std::vector<std::string>& pieces,
     close(fd);
 }
 
-TEST_F(Text, ForEachFileLineReadsAFifoFedInPieces) {
-    const fs::path fifo = dir_ / "fifo";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::thread writer(feed_fifo, fifo,
-                       std::vector<std::string>{"alp", "ha\nbeta\r", "\n", "gamma"}, std::nullopt);
-    recorder calls;
-    const int result = for_each_file_line(fifo.c_str(), &calls, record);
-    writer.join();
-    EXPECT_EQ(result, 3);
-    EXPECT_EQ(calls.seen, (Pieces{{"alpha", 1}, {"beta", 2}, {"gamma", 3}}));
-}
-
 void ignore_signal(int) {}
 
-TEST_F(Text, ForEachFileLineContinuesAfterAnInterruptedRead) {
-    // No SA_RESTART: the blocked read returns EINTR.
+TEST_F(Text, ForEachFileLineReadsAFifoFedInPiecesAndAfterAnInterruptedRead) {
+    // No SA_RESTART: a blocked read that the signal interrupts returns EINTR.
     struct sigaction action {};
     struct sigaction saved {};
     action.sa_handler = ignore_signal;
     sigemptyset(&action.sa_mask);
     ASSERT_EQ(sigaction(SIGUSR1, &action, &saved), 0);
-
-    const fs::path fifo = dir_ / "fifo";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::thread writer(feed_fifo, fifo, std::vector<std::string>{"first\n", "second\n"},
-                       std::optional<pthread_t>(pthread_self()));
-    recorder calls;
-    const int result = for_each_file_line(fifo.c_str(), &calls, record);
-    writer.join();
+    struct {
+        Strings pieces;
+        bool interrupt;
+        Pieces offered;
+    } const cases[] = {
+        {{"alp", "ha\nbeta\r", "\n", "gamma"}, false, {{"alpha", 1}, {"beta", 2}, {"gamma", 3}}},
+        {{"first\n", "second\n"}, true, {{"first", 1}, {"second", 2}}},
+    };
+    for (const auto& row : cases) {
+        const fs::path fifo = dir_ / ("fifo" + std::to_string(row.interrupt));
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        std::thread writer(feed_fifo, fifo, row.pieces, pthread_self(), row.interrupt);
+        recorder calls;
+        const int result = for_each_file_line(fifo.c_str(), &calls, record);
+        writer.join();
+        EXPECT_EQ(result, 3);
+        EXPECT_EQ(calls.seen, row.offered);
+        EXPECT_TRUE(messages().empty());
+    }
     sigaction(SIGUSR1, &saved, nullptr);
-    EXPECT_EQ(result, 3);
-    EXPECT_EQ(calls.seen, (Pieces{{"first", 1}, {"second", 2}}));
-    EXPECT_TRUE(messages().empty());
 }
 
 // Allocation failures, made real in a child whose heap has run dry. The
@@ -415,7 +371,7 @@ protected:
     }
 };
 
-TEST_F(TextOutOfMemoryDeathTest, WalksWithoutAWorkingCopyReturnMinusOne) {
+TEST_F(TextOutOfMemoryDeathTest, WithoutAWorkingCopyWalksFailAndTokensToListClearsTheList) {
     char pattern[] = "/tmp/corvane-text-XXXXXX";
     const int fd = mkstemp(pattern);
     ASSERT_GE(fd, 0);
@@ -426,30 +382,20 @@ TEST_F(TextOutOfMemoryDeathTest, WalksWithoutAWorkingCopyReturnMinusOne) {
             log_write(LVL_USER, "heap still there");  // loads the time zone first
             int failures = 0;
             recorder calls;
+            plist list{};
+            plist_append(&list, strdup("earlier"));
+            plist_append(&list, strdup("items"));
             CHILD_CHECK(corvane::test::exhaust_heap());
             CHILD_CHECK(for_each_token("a,b", ",", &calls, record) == -1);
             CHILD_CHECK(for_each_file_line(pattern, &calls, record) == -1);
             CHILD_CHECK(calls.seen.empty());
+            CHILD_CHECK(tokens_to_list("x,y", ",", &list, false) == -1);
+            CHILD_CHECK(list.count == 0 && list.first == nullptr && list.last == nullptr);
             std::_Exit(failures);
         },
         ::testing::ExitedWithCode(0),
         "FATAL: Unable to allocate memory\n.*FATAL: Unable to allocate memory\n");
     unlink(pattern);
-}
-
-TEST_F(TextOutOfMemoryDeathTest, TokensToListClearsTheListWhenAPieceCannotBeMade) {
-    EXPECT_EXIT(
-        {
-            int failures = 0;
-            plist list{};
-            plist_append(&list, strdup("earlier"));
-            plist_append(&list, strdup("items"));
-            CHILD_CHECK(corvane::test::exhaust_heap());
-            CHILD_CHECK(tokens_to_list("x,y", ",", &list, false) == -1);
-            CHILD_CHECK(list.count == 0 && list.first == nullptr && list.last == nullptr);
-            std::_Exit(failures);
-        },
-        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(TextOutOfMemoryDeathTest, TokensToListReleasesAPieceItCouldNotStore) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <ostream>
 #include <random>
@@ -52,6 +53,8 @@ const std::vector<bytes> refused_pieces = {
     {0xF0, 0x90, 0x80, 0xC2, 0x80},                        // a lead inside a sequence
 };
 // clang-format on
+const std::vector<bytes> ascii_pieces(valid_pieces.begin(), valid_pieces.begin() + 1);
+const std::vector<bytes> multibyte_pieces(valid_pieces.begin() + 8, valid_pieces.end());
 
 // Text of about `length` bytes drawn from `pieces` (a character may run
 // past `length`; callers cut it, which is itself a useful case).
@@ -64,13 +67,18 @@ bytes random_text(std::mt19937_64& rng, std::size_t length, const std::vector<by
     return text;
 }
 
+// text with piece written over it from position at on, cut at its end.
+bytes with_piece(bytes text, std::size_t at, const bytes& piece) {
+    for (std::size_t k = 0; k < piece.size() && at + k < text.size(); ++k) text[at + k] = piece[k];
+    return text;
+}
+
 std::string hex(const std::uint8_t* p, std::size_t n) {
-    static const char digits[] = "0123456789ABCDEF";
     std::string out;
     for (std::size_t i = 0; i < n; ++i) {
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
-        out += ' ';
+        char two[4];
+        std::snprintf(two, sizeof two, "%02X ", p[i]);
+        out += two;
     }
     return out;
 }
@@ -111,39 +119,31 @@ protected:
 
 TEST_P(Utf8KernelTest, EveryLengthAndAlignment) {
     std::mt19937_64 rng(1);
-    const std::vector<bytes> ascii(valid_pieces.begin(), valid_pieces.begin() + 1);
-    const std::vector<bytes> multibyte(valid_pieces.begin() + 8, valid_pieces.end());
-    const std::vector<bytes> mixes[] = {ascii, valid_pieces, multibyte};
+    const std::vector<bytes> mixes[] = {ascii_pieces, valid_pieces, multibyte_pieces};
     for (const auto& pieces : mixes) {
         const bytes text = random_text(rng, LONGEST, pieces);
         for (std::size_t length = 0; length <= LONGEST; ++length) {
             const bytes prefix(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length));
-            for (std::size_t offset = 0; offset < 64; ++offset) {
+            for (std::size_t offset = 0; offset < 64; ++offset)
                 ASSERT_TRUE(same_at(prefix, offset));
-            }
         }
     }
 }
 
 TEST_P(Utf8KernelTest, ARefusedSequenceAtEveryPosition) {
     std::mt19937_64 rng(2);
-    const std::vector<bytes> ascii(valid_pieces.begin(), valid_pieces.begin() + 1);
     for (std::size_t length = 1; length <= LONGEST; ++length) {
         // Plain ASCII around the error for odd lengths, mixed text for even.
-        const bytes background = random_text(rng, length, length % 2 ? ascii : valid_pieces);
+        bytes background = random_text(rng, length, length % 2 ? ascii_pieces : valid_pieces);
+        background.resize(length);
         for (std::size_t at = 0; at < length; ++at) {
             // Every refused sequence at every position of runs up to two
             // 64-byte blocks and a tail; past that, three of them in turn.
             const std::size_t n = refused_pieces.size();
             for (std::size_t i = 0; i < n; ++i) {
                 if (length > 140 && (i + at + length) % n >= 3) continue;
-                const bytes& bad = refused_pieces[i];
-                bytes text = background;
-                text.resize(length);
-                for (std::size_t k = 0; k < bad.size() && at + k < length; ++k) {
-                    text[at + k] = bad[k];
-                }
-                ASSERT_TRUE(same_at(text, (length + at) % 64));
+                ASSERT_TRUE(
+                    same_at(with_piece(background, at, refused_pieces[i]), (length + at) % 64));
             }
         }
     }
@@ -156,9 +156,8 @@ TEST_P(Utf8KernelTest, EveryByteValueAtEveryPosition) {
                                96u, 127u, 128u, 129u, 150u}) {
         for (std::size_t at = 0; at < length; ++at) {
             for (unsigned value = 0; value < 256; ++value) {
-                bytes text(length, 'x');
-                text[at] = static_cast<std::uint8_t>(value);
-                ASSERT_TRUE(same_at(text, (at + value) % 64));
+                const bytes byte = {static_cast<std::uint8_t>(value)};
+                ASSERT_TRUE(same_at(with_piece(bytes(length, 'x'), at, byte), (at + value) % 64));
             }
         }
     }
@@ -172,13 +171,10 @@ TEST_P(Utf8KernelTest, LongAsciiStretchesThenAnything) {
     std::vector<std::uint8_t> run(64 + 1200 + 8);
     std::size_t turn = 0;
     for (std::size_t length : {191u, 192u, 193u, 319u, 320u, 321u, 575u, 576u, 577u, 1200u}) {
+        bytes ascii(length, 'x');
+        for (std::size_t i = 70; i < length; i += 70) ascii[i] = '\n';
         for (std::size_t at = 0; at < length; ++at) {
-            bytes text(length, 'x');
-            for (std::size_t i = 70; i < length; i += 70) text[i] = '\n';
-            const bytes& piece = pieces[turn++ % pieces.size()];
-            for (std::size_t k = 0; k < piece.size() && at + k < length; ++k) {
-                text[at + k] = piece[k];
-            }
+            const bytes text = with_piece(ascii, at, pieces[turn++ % pieces.size()]);
             const std::size_t offset = at % 64;
             std::memcpy(run.data() + offset, text.data(), length);
             ASSERT_TRUE(same(run.data() + offset, length));
@@ -193,10 +189,8 @@ TEST_P(Utf8KernelTest, MultiByteCharactersStraddlingEveryBoundary) {
                 if (length > 140 && (piece + at + length) % (valid_pieces.size() - 8) >= 3) {
                     continue;  // as above: past 140 bytes, three in turn
                 }
-                bytes text(length, 'x');
-                const bytes& ch = valid_pieces[piece];
-                for (std::size_t k = 0; k < ch.size() && at + k < length; ++k) text[at + k] = ch[k];
-                ASSERT_TRUE(same_at(text, at % 64));
+                ASSERT_TRUE(
+                    same_at(with_piece(bytes(length, 'x'), at, valid_pieces[piece]), at % 64));
             }
         }
     }
@@ -209,9 +203,8 @@ TEST_P(Utf8KernelTest, RandomMutations) {
         bytes text = random_text(rng, length, valid_pieces);
         text.resize(length);
         const int mutations = static_cast<int>(rng() % 3);
-        for (int m = 0; m < mutations && length > 0; ++m) {
+        for (int m = 0; m < mutations && length > 0; ++m)
             text[rng() % length] = static_cast<std::uint8_t>(rng());
-        }
         ASSERT_TRUE(same_at(text, rng() % 64));
     }
 }
