@@ -144,18 +144,10 @@ int main(int argc, char **argv) {
     }
     char *line = NULL;
     size_t capacity = 0;
-    ssize_t length;
     int failed = 0;
     int held = 0;
-    while ((length = getline(&line, &capacity, stdin)) > 0) {
-        if (line[length - 1] == '\n') line[--length] = '\0';
-        if (length == 0) continue;
-        char *password = strchr(line, '\t');
-        if (password == NULL) continue;
-        *password++ = '\0';
-        char *credentials = strchr(password, '\t');
-        if (credentials != NULL) *credentials++ = '\0';
-        const char *values[3] = {line, password, credentials != NULL ? credentials : "user"};
+    for (char *read[3]; read_fields(&line, &capacity, read);) {
+        const char *values[3] = {read[0], read[1], read[2] != NULL ? read[2] : "user"};
         for (int field = 0; field < 3; ++field) {
             size_t size = strlen(values[field]);
             if (size > MAX_FIELD) size = MAX_FIELD; /* the benchmark's fields are short */

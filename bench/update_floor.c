@@ -34,21 +34,14 @@ int main(int argc, char **argv) {
     }
     char *line = NULL;
     size_t capacity = 0;
-    ssize_t length;
     int failed = 0;
-    while ((length = getline(&line, &capacity, stdin)) > 0) {
-        if (line[length - 1] == '\n') line[--length] = '\0';
-        if (length == 0) continue;
-        char *secret = strchr(line, '\t');
-        if (secret == NULL) continue;
-        *secret++ = '\0';
-        char *credentials = strchr(secret, '\t');
-        if (credentials != NULL) *credentials++ = '\0';
+    for (char *fields[3]; read_fields(&line, &capacity, fields);) {
+        const char *secret = fields[1], *credentials = fields[2];
         sqlite3_stmt *update = credentials != NULL ? both : password;
         int parameter = 1;
         sqlite3_bind_text(update, parameter++, secret, -1, SQLITE_STATIC);
         if (credentials != NULL) sqlite3_bind_text(update, parameter++, credentials, -1, SQLITE_STATIC);
-        sqlite3_bind_text(update, parameter, line, -1, SQLITE_STATIC);
+        sqlite3_bind_text(update, parameter, fields[0], -1, SQLITE_STATIC);
         if (sqlite3_step(update) != SQLITE_DONE || sqlite3_changes(db) != 1) failed = 1;
         sqlite3_reset(update);
     }

@@ -128,7 +128,7 @@ f_delete_message() { edit 's/Unable to delete user \\"%s\\"\./Unable to delete u
 f_help_anywhere() { edit 's/(\(option == "--help" \|\| option == "-h"\)) && \*next == 1/$1/' "${tool_sources[@]}"; }
 # The tool: the database file.
 f_lock_not_taken() { edit 's/(sqlite3_open_v2\([^;]*?)nullptr\s*\)/$1"unix-none")/s' "${tool_sources[@]}"; }
-f_begin_deferred() { edit 's/"BEGIN IMMEDIATE/"BEGIN DEFERRED/' "${tool_sources[@]}"; }
+f_begin_deferred() { edit 's/BEGIN IMMEDIATE;/BEGIN DEFERRED;/' "${tool_sources[@]}"; }
 f_sync_lowered() { edit 's/synchronous=EXTRA/synchronous=FULL/' "${tool_sources[@]}"; }
 f_quotes_kept_single() { edit "s/\\*out\\+\\+ = '\\\\'';/(void)0;/" "${tool_sources[@]}"; }
 f_statement_limit() { edit 's/(\(length\)) >= sizeof statement/$1 > sizeof statement/' "${tool_sources[@]}"; }
@@ -136,7 +136,7 @@ f_unsafe_directory() { edit 's/\(info\.st_mode & S_IWOTH\) == 0/true/' "${tool_s
 f_group_readable() { edit 's/umask\(S_IRWXG \| S_IRWXO\)/umask(S_IRWXO)/' "${tool_sources[@]}"; }
 f_rename_unchecked() { edit 's/\n\s*check_nickname\(call\.args\[1\]\);//' "${tool_sources[@]}"; }
 f_update_count() { edit 's/\(kind_ == kind::add \|\| sqlite3_changes\(account_db\) == static_cast<int>\(size\)\)/true/' "${tool_sources[@]}"; }
-f_check_twins() { edit 's/if \(unique && others\.count == 0\) return true;/return true;/' "${tool_sources[@]}"; }
+f_check_twins() { edit 's/if \(unique && !run\.other_nicknames\) return true;/return true;/' "${tool_sources[@]}"; }
 f_dry_run_commits() { edit 's/"ROLLBACK;"/"COMMIT;"/g' "${tool_sources[@]}"; }
 f_import_lost_tx() { edit 's/if \(sqlite3_get_autocommit\(account_db\) != 0\) return stop\(first\);//; s/return sqlite3_get_autocommit\(account_db\) == 0;/return true;/' "${tool_sources[@]}"; }
 # The tool: the terminal.

@@ -1,9 +1,11 @@
 #include "account_check.hpp"
 
+#include <pthread.h>
 #include <sqlite3.h>
 #include <stdio.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,10 +19,12 @@ namespace corvane::userdb {
 
 namespace {
 
-// The check's state: where it writes, whether it found a problem yet, and
-// whether a nickname is stored as something other than text or NULL.
+// The check's state: whether it writes what it finds (a quiet run only
+// looks for a first problem), whether it found one yet, and whether a
+// nickname is stored as something other than text or NULL.
 struct check_run {
     sqlite3* db;
+    bool quiet;
     bool terminal;
     bool found;
     bool other_nicknames;
@@ -50,6 +54,7 @@ void put_text(const check_run& run, const char* text, std::size_t length) {
 // "file: TEXT", one line for each line of TEXT.
 void file_problem(check_run& run, const char* text) {
     run.found = true;
+    if (run.quiet) return;
     while (*text != '\0') {
         const std::size_t length = std::strcspn(text, "\n");
         // The filter takes the line terminated: a copy.
@@ -83,7 +88,7 @@ void put_nickname(const check_run& run, sqlite3_stmt* row, int column, int type)
             const auto* bytes = sqlite3_column_text(row, column);
             const int length = sqlite3_column_bytes(row, column);
             put("x'");
-            for (int i = 0; i < length; ++i) std::printf("%02x", bytes[i]);
+            for (int i = 0; i < length; ++i) print("%02x", bytes[i]);
             putc_unlocked('\'', stdout);
             return;
         }
@@ -95,13 +100,19 @@ void put_nickname(const check_run& run, sqlite3_stmt* row, int column, int type)
     }
 }
 
-// "row ROWID, nickname NICKNAME: " for a row whose rowid is column 0 and
-// nickname column 1, of storage class `type`.
-void start_row_problem(check_run& run, sqlite3_stmt* row, int type) {
+// "row ROWID, nickname NICKNAME: " and the rest of the line, for a row
+// whose rowid is column 0 and nickname column 1, of storage class `type`.
+__attribute__((format(printf, 4, 5))) void row_problem(check_run& run, sqlite3_stmt* row, int type,
+                                                       const char* format, ...) {
     run.found = true;
-    std::printf("row %lld, nickname ", static_cast<long long>(sqlite3_column_int64(row, 0)));
+    if (run.quiet) return;
+    print("row %lld, nickname ", static_cast<long long>(sqlite3_column_int64(row, 0)));
     put_nickname(run, row, 1, type);
     put(": ");
+    va_list values;
+    va_start(values, format);
+    std::vfprintf(stdout, format, values);
+    va_end(values);
 }
 
 const char* storage_class(int type) {
@@ -117,32 +128,65 @@ const char* storage_class(int type) {
     }
 }
 
-// Writes "ERROR: ..." for the latest failure on the connection; false.
-bool read_failed(sqlite3* db) {
-    report("ERROR: %s\n", sqlite3_errmsg(db));
+// Writes "ERROR: ..." for the latest failure on the run's connection,
+// unless the run is quiet; false.
+bool read_failed(const check_run& run) {
+    if (!run.quiet) report("ERROR: %s\n", sqlite3_errmsg(run.db));
     return false;
 }
 
 // Runs a statement whose rows, if any, are not needed.
-bool run_pragma(sqlite3* db, const char* sql) {
-    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK || read_failed(db);
+bool run_pragma(const check_run& run, const char* sql) {
+    return sqlite3_exec(run.db, sql, nullptr, nullptr, nullptr) == SQLITE_OK || read_failed(run);
 }
 
-// SQLite's integrity check, every problem it names a line. Checking each
-// cell's size first would make it stop at the first bad cell.
-bool check_integrity(check_run& run) {
+// SQLite's integrity check on its own connection, run on a second thread
+// while the first judges the rows. What it finds is kept, to be written
+// before the rest: each problem SQLite names a line (at most 100 of them).
+// Checking each cell's size first would make it stop at the first bad cell.
+struct integrity_pass {
+    sqlite3* db;
+    bool done = false;         // the check ran to its end
+    char* problems = nullptr;  // its lines, each ended by a line feed
+    std::size_t length = 0, capacity = 0;
+};
+
+// Adds a line to the pass's problems.
+void keep_problem(integrity_pass& pass, const char* text) {
+    const std::size_t size = std::strlen(text) + 1;
+    if (pass.length + size + 1 > pass.capacity) {
+        const std::size_t capacity = 2 * (pass.length + size + 1);
+        auto* grown = static_cast<char*>(std::malloc(capacity));
+        if (grown == nullptr) fail("ERROR: out of memory\n");
+        if (pass.length != 0) std::memcpy(grown, pass.problems, pass.length);
+        std::free(pass.problems);
+        pass.problems = grown;
+        pass.capacity = capacity;
+    }
+    std::memcpy(pass.problems + pass.length, text, size - 1);
+    pass.length += size;
+    pass.problems[pass.length - 1] = '\n';
+    pass.problems[pass.length] = '\0';
+}
+
+void* check_integrity(void* argument) {
+    auto& pass = *static_cast<integrity_pass*>(argument);
     sqlite3_stmt* check = nullptr;
-    if (!run_pragma(run.db, "PRAGMA cell_size_check=OFF;")) return false;
-    if (sqlite3_prepare_v2(run.db, "PRAGMA integrity_check;", -1, &check, nullptr) != SQLITE_OK) {
-        return read_failed(run.db);
+    if (sqlite3_exec(pass.db,
+                     "PRAGMA query_only=ON; PRAGMA mmap_size=1073741824; "
+                     "PRAGMA cell_size_check=OFF;",
+                     nullptr, nullptr, nullptr) != SQLITE_OK ||
+        sqlite3_prepare_v2(pass.db, "PRAGMA integrity_check;", -1, &check, nullptr) != SQLITE_OK) {
+        return nullptr;
     }
     int result = SQLITE_ROW;
     while ((result = sqlite3_step(check)) == SQLITE_ROW) {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(check, 0));
-        if (text != nullptr && std::strcmp(text, "ok") != 0) file_problem(run, text);
+        if (text != nullptr && std::strcmp(text, "ok") != 0) keep_problem(pass, text);
     }
     sqlite3_finalize(check);
-    return result == SQLITE_DONE || read_failed(run.db);
+    pass.done = result == SQLITE_DONE;
+    return nullptr;
 }
 
 // Whether `users` is an ordinary table with the three columns the tool
@@ -154,7 +198,7 @@ bool check_shape(check_run& run, bool* usable) {
                            "SELECT type, sql LIKE 'CREATE VIRTUAL%' FROM main.sqlite_master "
                            "WHERE type IN ('table', 'view') AND name = 'users' COLLATE NOCASE;",
                            -1, &lookup, nullptr) != SQLITE_OK) {
-        return read_failed(run.db);
+        return read_failed(run);
     }
     const int result = sqlite3_step(lookup);
     if (result == SQLITE_DONE) {
@@ -169,7 +213,7 @@ bool check_shape(check_run& run, bool* usable) {
         *usable = true;
     }
     sqlite3_finalize(lookup);
-    if (result != SQLITE_ROW && result != SQLITE_DONE) return read_failed(run.db);
+    if (result != SQLITE_ROW && result != SQLITE_DONE) return read_failed(run);
     if (!*usable) return true;
 
     sqlite3_stmt* columns = nullptr;
@@ -178,7 +222,7 @@ bool check_shape(check_run& run, bool* usable) {
                            "WHERE name = need COLLATE NOCASE), need FROM (SELECT 'nickname' AS "
                            "need UNION ALL SELECT 'password' UNION ALL SELECT 'credentials');",
                            -1, &columns, nullptr) != SQLITE_OK) {
-        return read_failed(run.db);
+        return read_failed(run);
     }
     int step = SQLITE_ROW;
     while ((step = sqlite3_step(columns)) == SQLITE_ROW) {
@@ -190,20 +234,19 @@ bool check_shape(check_run& run, bool* usable) {
         *usable = false;
     }
     sqlite3_finalize(columns);
-    return step == SQLITE_DONE || read_failed(run.db);
+    return step == SQLITE_DONE || read_failed(run);
 }
 
 // Every row held to add's rules, in one pass. Most rows pass at once:
 // three texts, judged together; the others are judged field by field.
 bool check_rows(check_run& run) {
     sqlite3_stmt* rows = nullptr;
-    if (!run_pragma(run.db, "PRAGMA cell_size_check=ON;")) return false;
     if (sqlite3_prepare_v2(run.db, "SELECT rowid, nickname, password, credentials FROM users;", -1,
                            &rows, nullptr) != SQLITE_OK) {
-        return read_failed(run.db);
+        return read_failed(run);
     }
     int result = SQLITE_ROW;
-    while ((result = sqlite3_step(rows)) == SQLITE_ROW) {
+    while (!(run.quiet && run.found) && (result = sqlite3_step(rows)) == SQLITE_ROW) {
         // Nickname, password and class: their storage classes, and their
         // text (empty for a value that is no text: a class that is not text
         // is then judged as the empty word, which is none of the eight).
@@ -225,17 +268,15 @@ bool check_rows(check_run& run) {
         if (types[0] != SQLITE_TEXT && types[0] != SQLITE_NULL) run.other_nicknames = true;
         for (int field = 0; field < 3; ++field) {
             if (field < 2 && types[field] != SQLITE_TEXT) {
-                start_row_problem(run, rows, types[0]);
-                std::printf("%s is not text but %s.\n", field == 0 ? "User name" : "Password",
-                            storage_class(types[field]));
+                row_problem(run, rows, types[0], "%s is not text but %s.\n",
+                            field == 0 ? "User name" : "Password", storage_class(types[field]));
             } else if (faults[field] != nullptr) {
-                start_row_problem(run, rows, types[0]);
-                put(faults[field]);
+                row_problem(run, rows, types[0], "%s", faults[field]);
             }
         }
     }
     sqlite3_finalize(rows);
-    return result == SQLITE_DONE || read_failed(run.db);
+    return result == SQLITE_DONE || read_failed(run);
 }
 
 // Rows whose nicknames are the same bytes. With the nickname unique, two
@@ -256,16 +297,23 @@ bool check_twins(check_run& run) {
                  "BLOB))) WHERE copies > 1 AND rowid <> first ORDER BY rowid;";
     sqlite3_stmt* pairs = nullptr;
     if (sqlite3_prepare_v2(run.db, sql, -1, &pairs, nullptr) != SQLITE_OK) {
-        return read_failed(run.db);
+        return read_failed(run);
     }
     int result = SQLITE_ROW;
-    while ((result = sqlite3_step(pairs)) == SQLITE_ROW) {
-        start_row_problem(run, pairs, sqlite3_column_type(pairs, 1));
-        std::printf("User name is the same as in row %lld.\n",
+    while (!(run.quiet && run.found) && (result = sqlite3_step(pairs)) == SQLITE_ROW) {
+        row_problem(run, pairs, sqlite3_column_type(pairs, 1),
+                    "User name is the same as in row %lld.\n",
                     static_cast<long long>(sqlite3_column_int64(pairs, 2)));
     }
     sqlite3_finalize(pairs);
-    return result == SQLITE_DONE || read_failed(run.db);
+    return result == SQLITE_DONE || read_failed(run);
+}
+
+// The shape, the rows and the nicknames twice, in turn; false when the
+// file could not be read.
+bool check_accounts(check_run& run) {
+    bool usable = false;
+    return check_shape(run, &usable) && (!usable || (check_rows(run) && check_twins(run)));
 }
 
 }  // namespace
@@ -274,19 +322,44 @@ int check_account_file(const database& db) {
     // Never created, and nothing written: not even a dry run's transaction.
     // The file is read twice over, by the integrity check and by the rows:
     // mapped into memory (up to 1 GiB of it), its pages cost no system call
-    // each. No other process that locks the file can shrink it while the
-    // check holds its read lock.
-    open_account_db(db, false);
-    if (!run_pragma(account_db, "PRAGMA query_only=ON; PRAGMA mmap_size=1073741824;")) {
+    // each. The read transaction, begun before the second connection reads,
+    // keeps any other process from committing a change until both are done.
+    open_account_db(db, purpose::check);
+    check_run run{account_db, false, isatty(STDOUT_FILENO) != 0, false, false};
+    if (!run_pragma(run,
+                    "PRAGMA query_only=ON; PRAGMA mmap_size=1073741824; BEGIN; "
+                    "SELECT 1 FROM main.sqlite_master LIMIT 1;")) {
         close_account_db();
         return 1;
     }
-    check_run run{account_db, isatty(STDOUT_FILENO) != 0, false, false};
-    bool usable = false;
+    run.quiet = true;
+    // The integrity check goes on the second thread; meanwhile the rest is
+    // judged without a word written. A sound file, the usual case, is then
+    // done; otherwise the rest is judged again, written, after the integrity
+    // check's lines. Without a second connection or thread, or when the
+    // check there could not run to its end (a lock another process is about
+    // to take, for one), it runs here instead, where it says what failed.
+    integrity_pass integrity{open_second_connection()};
+    pthread_t thread{};
+    const bool parallel = integrity.db != nullptr &&
+                          pthread_create(&thread, nullptr, check_integrity, &integrity) == 0;
+    const bool sound = check_accounts(run) && !run.found;
+    if (parallel) pthread_join(thread, nullptr);
+    sqlite3_close(integrity.db);
+
+    run = {account_db, false, run.terminal, false, false};
     // The filter writes with putc_unlocked: the stream's lock is held throughout.
     flockfile(stdout);
-    const bool read = check_integrity(run) && check_shape(run, &usable) &&
-                      (!usable || (check_rows(run) && check_twins(run)));
+    if (!integrity.done) {
+        integrity.db = account_db;
+        integrity.length = 0;
+        check_integrity(&integrity);
+    }
+    if (integrity.length != 0) file_problem(run, integrity.problems);
+    std::free(integrity.problems);
+    const bool read = integrity.done ? sound || (run_pragma(run, "PRAGMA cell_size_check=ON;") &&
+                                                 check_accounts(run))
+                                     : read_failed(run);
     funlockfile(stdout);
     close_account_db();
     return read && !run.found ? 0 : 1;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 
 #include "messages.hpp"
 
@@ -34,19 +33,22 @@ int is_plain_table(bool* plain) {
 }
 
 // Prepares the statement that sends `rows` accounts, their values
-// (nickname, password, class) bound as parameters: an INSERT (OR FAIL to a
-// plain table), or an UPDATE of the password and, unless it is NULL, the
-// class.
+// (nickname, password, class) bound as parameters: an INSERT, or an UPDATE
+// of the password and, unless it is NULL, the class; OR FAIL to a plain
+// table, so that a refused row keeps the rows before it and no statement
+// journal copies the pages a statement changes.
 int prepare_piece(account_import::kind what, bool plain, unsigned rows, sqlite3_stmt** statement) {
     const bool add = what == account_import::kind::add;
     const std::string_view first =
         add && plain ? "INSERT OR FAIL INTO users (nickname, password, credentials) "
                        "VALUES(?, ?, ?)"
         : add        ? "INSERT INTO users (nickname, password, credentials) VALUES(?, ?, ?)"
-        : rows == 1  ? "UPDATE users SET password = ?2, credentials = coalesce(?3, credentials) "
+        : !plain     ? "UPDATE users SET password = ?2, credentials = coalesce(?3, credentials) "
                        "WHERE nickname = ?1"
-                     : "UPDATE users SET password = v.column2, credentials = coalesce(v.column3, "
-                       "users.credentials) FROM (VALUES(?, ?, ?)";
+        : rows == 1  ? "UPDATE OR FAIL users SET password = ?2, credentials = coalesce(?3, "
+                       "credentials) WHERE nickname = ?1"
+                     : "UPDATE OR FAIL users SET password = v.column2, credentials = "
+                       "coalesce(v.column3, users.credentials) FROM (VALUES(?, ?, ?)";
     const std::string_view last = add || rows == 1 ? "" : ") AS v WHERE users.nickname = v.column1";
     constexpr std::string_view next = ",(?, ?, ?)";
     char sql[256 + (IMPORT_BATCH - 1) * next.size()];
@@ -107,11 +109,6 @@ bool account_import::open() {
         if ((1U << size) <= largest_piece_)
             result = prepare_piece(kind_, plain, 1U << size, &inserts_[size]);
     }
-    const char* const sql[] = {"SAVEPOINT batch;", "RELEASE batch;", "ROLLBACK TO batch;"};
-    sqlite3_stmt** const statements[] = {&savepoint_, &release_, &undo_};
-    for (std::size_t i = 0; i < 3 && result == SQLITE_OK; ++i) {
-        result = sqlite3_prepare_v2(account_db, sql[i], -1, statements[i], nullptr);
-    }
     if (result != SQLITE_OK) {
         report("ERROR: %s\n", sqlite3_errmsg(account_db));
         close();
@@ -161,8 +158,8 @@ bool account_import::finish(bool commit) {
 // first. An INSERT that stops at a refused row has added the rows before
 // it: that row is reported and the rows after it go on in pieces. An
 // UPDATE the database refuses, or that changes fewer rows than it has
-// lines, is undone and sent again one line at a time up to the line
-// refused. False when the session cannot go on.
+// lines, is sent again one line at a time up to the line refused. False
+// when the session cannot go on.
 bool account_import::insert_rows(unsigned first, unsigned end) {
     while (first < end) {
         const unsigned size = std::bit_floor(std::min(end - first, largest_piece_));
@@ -171,11 +168,11 @@ bool account_import::insert_rows(unsigned first, unsigned end) {
             ++first;
             continue;
         }
+        if (sent(first, size)) {
+            first += size;
+            continue;
+        }
         if (kind_ == kind::add) {
-            if (sent(first, size)) {
-                first += size;
-                continue;
-            }
             const auto added = static_cast<unsigned>(sqlite3_changes(account_db));
             if (!stopped_at_refused_row(added, size)) return abandon();
             first += added;
@@ -183,22 +180,17 @@ bool account_import::insert_rows(unsigned first, unsigned end) {
             ++first;
             continue;
         }
-        // A failed statement undoes its own rows, unless the schema says
-        // otherwise; the savepoint undoes the whole piece either way.
-        if (run(savepoint_) != SQLITE_DONE) return abandon();
-        if (sent(first, size)) {
-            if (run(release_) != SQLITE_DONE) return abandon();
-            first += size;
-            continue;
-        }
         // A full disk or an I/O error can take the whole transaction with it.
         if (sqlite3_get_autocommit(account_db) != 0) return abandon();
-        if (run(undo_) != SQLITE_DONE || run(release_) != SQLITE_DONE) return abandon();
+        // The UPDATE OR FAIL keeps what it changed before it stopped, in no
+        // order the lines give. Sent again one at a time, in order, the
+        // lines leave each account as the lines in order would, up to the
+        // first refused; and a refused line means nothing is committed.
         for (const unsigned piece_end = first + size; first < piece_end;) {
-            const bool added = sent(first, 1);
-            if (!added && !refused(first)) return false;
+            const bool changed = sent(first, 1);
+            if (!changed && !refused(first)) return false;
             ++first;
-            if (!added) break;
+            if (!changed) break;
         }
     }
     return true;
@@ -252,7 +244,6 @@ bool account_import::abandon() {
 void account_import::close() {
     // The session ends here: nothing runs its statements again.
     for (sqlite3_stmt* insert : inserts_) sqlite3_finalize(insert);
-    for (sqlite3_stmt* statement : {savepoint_, release_, undo_}) sqlite3_finalize(statement);
     close_account_db();
     open_ = false;
 }

@@ -34,12 +34,14 @@ inline constexpr unsigned IMPORT_BATCH = 512;
 // well, in one UPDATE that joins them by nickname, when that nickname is
 // unique and compared bytewise (nickname_is_unique): a piece that then
 // changes fewer rows than it has lines (one names no account, or two the
-// same) is undone and sent again a line at a time, as a refused one is;
-// without such an index, a line at a time from the start.
+// same), or is refused, is sent again a line at a time (what it changed
+// first is overwritten in line order); without such an index, a line at a
+// time from the start.
 //
 // An import (kind::add) sends its pieces as INSERT OR FAIL: a refused row
 // stops the statement with the rows before it added, and their count names
-// the line refused. To a table with a trigger, a conflict clause of its own
+// the line refused. An update's are UPDATE OR FAIL, for the same reason:
+// no statement journal. To a table with a trigger, a conflict clause of its own
 // or a foreign key (is_plain_table), either kind sends a line at a time.
 //
 // add() and flush() return false once the session cannot go on: SQLite
@@ -104,9 +106,6 @@ private:
     unsigned long long refusals_ = 0;
     unsigned held_ = 0;
     sqlite3_stmt* inserts_[INSERT_SIZES] = {};
-    sqlite3_stmt* savepoint_ = nullptr;
-    sqlite3_stmt* release_ = nullptr;
-    sqlite3_stmt* undo_ = nullptr;
     held_account accounts_[IMPORT_BATCH];
 };
 

@@ -20,18 +20,28 @@ struct database {
 // The one connection, from open_account_db to close_account_db.
 extern sqlite3* account_db;
 
+// What a connection is opened for: a command that may change the file, or
+// `check`, which never creates it and reads it on two threads.
+enum class purpose { change, check };
+
 // Opens `db` for reading and writing into account_db, created when missing
-// unless `create` is false or the run is a dry one (then a missing file
-// fails with result=14), or ends the process with status 1: "Unsafe database
+// unless it is opened for a check or the run is a dry one (then a missing
+// file fails with result=14), or ends the process with status 1: "Unsafe database
 // directory: ..." when every user could tamper with the file or its
 // journal there (see locate_database), "Unable to open database: PATH
 // (result=N)" for any other failure. The name is a plain file name, never
 // a URI; a link put in its place after the check is refused; the
 // connection refuses crafted schemas (defensive, schema not trusted) and
 // checks the cells of each page as it loads it (cell_size_check). At
-// most once a process: it first sets SQLite up, library-wide, for one
-// thread without URIs, which only an uninitialised SQLite accepts.
-void open_account_db(const database& db, bool create = true);
+// most once a process: it first sets SQLite up, library-wide, without URIs
+// and for one thread (for a check, two), which only an uninitialised SQLite
+// accepts.
+void open_account_db(const database& db, purpose use = purpose::change);
+
+// A second connection to the file account_db has open for a check, with the
+// same settings but no wait, for the other thread; null when it cannot be
+// opened.
+sqlite3* open_second_connection();
 
 // Runs `sql` on account_db as sqlite3_exec does, after PRAGMA
 // synchronous=EXTRA: a commit also syncs the directory once the journal is

@@ -40,14 +40,12 @@ constexpr char usage_parameters[] =
 // Writes the usage text to standard output, its command list from the
 // rows. Scripts compare it byte for byte.
 void show_usage(const char* program_name) {
-    std::printf("Usage: %s filename command [...]\n\nCommand syntax:\n", program_name);
+    print("Usage: %s filename command [...]\n\nCommand syntax:\n", program_name);
     for (const command_entry& command : command_table) {
         if (!command.in_usage) continue;
-        std::printf("  %-*s%s\n", *command.synopsis != '\0' ? 5 : 0, command.name,
-                    command.synopsis);
+        print("  %-*s%s\n", *command.synopsis != '\0' ? 5 : 0, command.name, command.synopsis);
     }
-    std::printf(usage_parameters, static_cast<int>(NICKNAME_LIMIT),
-                static_cast<int>(PASSWORD_LIMIT));
+    print(usage_parameters, static_cast<int>(NICKNAME_LIMIT), static_cast<int>(PASSWORD_LIMIT));
 }
 
 // What --help writes after the commands.
@@ -70,15 +68,15 @@ constexpr char help_options[] =
 // Writes the help text to standard output: every command from the rows,
 // every option, the classes and the exit status.
 void show_help(const char* program_name) {
-    std::printf("Usage: %s [OPTIONS] FILE COMMAND [ARGUMENTS...]\n\nCommands:\n", program_name);
+    print("Usage: %s [OPTIONS] FILE COMMAND [ARGUMENTS...]\n\nCommands:\n", program_name);
     for (const command_entry& command : command_table) {
-        std::printf("  %s%s%s\n      %s\n", command.name, *command.synopsis != '\0' ? " " : "",
-                    command.synopsis, command.summary);
+        print("  %s%s%s\n      %s\n", command.name, *command.synopsis != '\0' ? " " : "",
+              command.synopsis, command.summary);
         if (command.stdin_synopsis != nullptr) {
-            std::printf("      with -i: %s %s\n", command.name, command.stdin_synopsis);
+            print("      with -i: %s %s\n", command.name, command.stdin_synopsis);
         }
     }
-    std::printf(help_options, static_cast<int>(NICKNAME_LIMIT), static_cast<int>(PASSWORD_LIMIT));
+    print(help_options, static_cast<int>(NICKNAME_LIMIT), static_cast<int>(PASSWORD_LIMIT));
 }
 
 constexpr int WAIT_LIMIT = 86400;  // a day

@@ -78,6 +78,13 @@ void report(const char* format, ...) {
     va_end(values);
 }
 
+void print(const char* format, ...) {
+    va_list values;
+    va_start(values, format);
+    std::vfprintf(stdout, format, values);
+    va_end(values);
+}
+
 void fail(const char* format, ...) {
     va_list values;
     va_start(values, format);

@@ -12,6 +12,11 @@ namespace corvane::userdb {
 // administrator's terminal; to a pipe or a file the bytes are exact.
 void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Writes to standard output as printf does. (One formatting function for
+// each stream: each C function the tool calls is one more symbol to bind
+// when any command starts.)
+void print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Writes the message as report() does and ends the process with status 1.
 // Every early end of a run goes through here.
 [[noreturn]] void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -15,10 +15,44 @@ namespace corvane::userdb {
 
 sqlite3* account_db = nullptr;
 
-void open_account_db(const database& db, bool create) {
-    path_buffer file{};
+namespace {
+
+// The file open_account_db resolved and opened, for a second connection.
+path_buffer opened_file{};
+
+// The settings of every connection. A crafted file must not make our
+// statements call functions with side effects through its triggers or
+// views; a page whose cells overlap or overrun it is reported as corrupt
+// when it is loaded, before a change is built on it and spreads the
+// damage; without -w a lock held elsewhere fails the command at once.
+int set_up(sqlite3* connection, int wait_seconds) {
+    int result = sqlite3_db_config(connection, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    if (result == SQLITE_OK) {
+        result = sqlite3_db_config(connection, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    }
+    if (result == SQLITE_OK) {
+        result = sqlite3_exec(connection, "PRAGMA cell_size_check=ON;", nullptr, nullptr, nullptr);
+    }
+    if (result == SQLITE_OK && wait_seconds > 0) {
+        result = sqlite3_busy_timeout(connection, wait_seconds * 1000);
+    }
+    return result;
+}
+
+// Opens the resolved file: for reading and writing, created if missing when
+// `created` says so. A link in its place now was put there after the check,
+// and is refused.
+int open_file(int created, sqlite3** connection) {
+    return sqlite3_open_v2(
+        opened_file.text, connection,
+        SQLITE_OPEN_READWRITE | created | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
+}
+
+}  // namespace
+
+void open_account_db(const database& db, purpose use) {
     path_buffer unsafe{};
-    switch (locate_database(db.path, file, unsafe)) {
+    switch (locate_database(db.path, opened_file, unsafe)) {
         case placement::safe:
             break;
         case placement::unsafe:
@@ -28,38 +62,26 @@ void open_account_db(const database& db, bool create) {
     }
 
     // The name is always a file name: as a URI, "file:x?vfs=unix-none" would
-    // switch file locking off. The one thread needs no mutex in SQLite at
-    // all. Both settings are library-wide and must come before SQLite
-    // initialises, which the open below does: a process opens once.
-    int result = sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
+    // switch file locking off. One thread needs no mutex in SQLite at all; a
+    // check reads on two, each with its own connection. Both settings are
+    // library-wide and must come before SQLite initialises, which the open
+    // below does: a process opens once.
+    int result = sqlite3_config(use == purpose::check ? SQLITE_CONFIG_MULTITHREAD
+                                                      : SQLITE_CONFIG_SINGLETHREAD);
     if (result == SQLITE_OK) result = sqlite3_config(SQLITE_CONFIG_URI, 0);
-    // For reading and writing, created if missing when that is allowed. The
-    // name was resolved to the file itself: a link in its place now was put
-    // there after the check, and is refused.
-    const int created = create && !db.dry_run ? SQLITE_OPEN_CREATE : 0;
-    if (result == SQLITE_OK) {
-        result = sqlite3_open_v2(
-            file.text, &account_db,
-            SQLITE_OPEN_READWRITE | created | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
-    }
-    // A crafted file must not make our statements call functions with side
-    // effects through its triggers or views.
-    if (result == SQLITE_OK) {
-        result = sqlite3_db_config(account_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-    }
-    if (result == SQLITE_OK) {
-        result = sqlite3_db_config(account_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    }
-    // A page whose cells overlap or overrun it is reported as corrupt when it
-    // is loaded, before a change is built on it and spreads the damage.
-    if (result == SQLITE_OK) {
-        result = sqlite3_exec(account_db, "PRAGMA cell_size_check=ON;", nullptr, nullptr, nullptr);
-    }
-    // Without -w a lock held elsewhere fails the command at once.
-    if (result == SQLITE_OK && db.wait_seconds > 0) {
-        result = sqlite3_busy_timeout(account_db, db.wait_seconds * 1000);
-    }
+    const int created = use == purpose::change && !db.dry_run ? SQLITE_OPEN_CREATE : 0;
+    if (result == SQLITE_OK) result = open_file(created, &account_db);
+    if (result == SQLITE_OK) result = set_up(account_db, db.wait_seconds);
     if (result != SQLITE_OK) fail("Unable to open database: %s (result=%d)\n", db.path, result);
+}
+
+sqlite3* open_second_connection() {
+    sqlite3* second = nullptr;
+    if (open_file(0, &second) != SQLITE_OK || set_up(second, 0) != SQLITE_OK) {
+        sqlite3_close(second);
+        return nullptr;
+    }
+    return second;
 }
 
 int execute(const char* sql, int (*rows)(void*, int, char**, char**), void* context, char** error) {
