@@ -128,6 +128,7 @@ std::vector<std::string> expanded(const std::vector<std::string>& block) {
 // each line and a line feed, but after one that ends in \c.
 std::string text_of(const entry& e, const placeholders& names, std::size_t skip = 0) {
     const std::string on_line = e.rest.substr(std::min(skip, e.rest.size()));
+    if (!on_line.empty() && !e.block.empty()) fail("a text on the line and a block below it");
     std::string bytes;
     for (const std::string& line :
          expanded(on_line.empty()               ? e.block
@@ -223,6 +224,10 @@ void run_case(const case_def& c) {
     for (const entry& e : c.entries) try {
             testing::ScopedTrace trace(c.file.c_str(), e.line, e.keyword + " " + e.rest);
             const std::string& key = e.keyword;
+            if (!e.block.empty() && key != "set" && key != "query" &&
+                (key.size() < 2 || key.back() != ':' || key == "files:")) {
+                fail("a block belongs to no line above it");
+            }
             const bool about_run = key == "also" || key == "stdin:" || key == "stdout:" ||
                                    key == "stderr:" || key == "fails:" || key == "status";
             if (about_run && runs.empty()) fail(key + " belongs to a run above it");
