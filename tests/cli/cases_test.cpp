@@ -149,9 +149,11 @@ std::string shown(const std::vector<row>& rows) {
         for (const auto& value : values) {
             text += value ? "'" : "\\N ";
             for (const char c : value.value_or("")) {
-                char hex[5];
-                std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
-                text += is(c, isprint) && c != '\'' && c != '\\' ? std::string(1, c) : hex;
+                char hex[5] = {c};
+                if (!is(c, isprint) || c == '\'' || c == '\\') {
+                    std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+                }
+                text += hex;
             }
             text += value ? "' " : "";
         }
