@@ -52,7 +52,7 @@ TEST_F(AccountFileTest, ADirectoryEveryUserMayWriteIsRefusedForEveryCommand) {
     for (const mode_t mode : {0777u, 01777u}) {
         ASSERT_EQ(chmod(open_dir.c_str(), mode), 0);
         for (const auto& [path, refused] : places) {
-            for (const command_row& entry : every_command) {
+            for (const command_row& entry : every_command()) {
                 EXPECT_EQ(run_row(path, entry, in_open),
                           failure("Unsafe database directory: " + refused +
                                   " (writable by every user)\n"))

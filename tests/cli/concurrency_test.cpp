@@ -42,7 +42,7 @@ TEST_F(LockTest, ALockedCommandFailsWithoutWaitingForTheLock) {
     ASSERT_EQ(run("add", {"alice", "secret"}), quiet_success);
     // Every command, and what it says when it finds the lock.
     std::vector<std::pair<const command_row*, run_result>> locked;
-    for (const command_row& entry : every_command) {
+    for (const command_row& entry : every_command()) {
         const std::string err = entry.args[0] == "list" ? "" : "ERROR: database is locked\n";
         locked.push_back({&entry, failure(err + refusal(entry))});
     }

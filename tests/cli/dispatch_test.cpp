@@ -34,9 +34,9 @@ TEST_F(DispatchTest, UsageShowsTheProgramNameAsInvoked) {
     }
 }
 
-// Each command --help lists has its row in every_command, and so runs in
+// Each command --help lists has its row in a case file, and so runs in
 // every test of a failing, locked or unsafe database.
-TEST_F(DispatchTest, EveryCommandOfTheHelpHasItsRowInEveryCommand) {
+TEST_F(DispatchTest, EveryCommandOfTheHelpHasItsRowInACaseFile) {
     const run_result shown = userdb({"--help"});
     EXPECT_EQ(userdb({"-h", db, "create"}), shown);
     std::istringstream help(shown.out);
@@ -51,7 +51,7 @@ TEST_F(DispatchTest, EveryCommandOfTheHelpHasItsRowInEveryCommand) {
         }
     }
     std::vector<std::string> rows;
-    for (const command_row& entry : every_command) rows.push_back(entry.args[0]);
+    for (const command_row& entry : every_command()) rows.push_back(entry.args[0]);
     std::sort(listed.begin(), listed.end());
     std::sort(rows.begin(), rows.end());
     EXPECT_EQ(rows, listed);

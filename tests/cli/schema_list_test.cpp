@@ -27,7 +27,7 @@ TEST_F(SchemaTest, AFileThatCannotBeOpenedEndsEveryCommand) {
     const std::string a_directory = dir.file("a_directory");
     ASSERT_EQ(mkdir(a_directory.c_str(), 0700), 0);
     for (const std::string& path : {missing_dir, a_directory}) {
-        for (const command_row& entry : every_command) {
+        for (const command_row& entry : every_command()) {
             EXPECT_EQ(run_row(path, entry),
                       failure("Unable to open database: " + path + " (result=14)\n"))
                 << path << " " << entry.args[0];
@@ -63,7 +63,7 @@ TEST_F(SchemaTest, AFileThatIsNotADatabaseIsReportedAndLeftAlone) {
         {damaged, "database disk image is malformed", "create import update check"}};
     for (const refused_file& file : files) {
         write_file(db, file.content);
-        for (const command_row& entry : every_command) {
+        for (const command_row& entry : every_command()) {
             if (file.not_run.find(entry.args[0]) != std::string::npos) continue;
             const std::string err = entry.args[0] == "list" ? "" : "ERROR: " + file.error + "\n";
             EXPECT_EQ(run_row(db, entry), failure(err + refusal(entry))) << entry.args[0];
@@ -75,7 +75,7 @@ TEST_F(SchemaTest, AFileThatIsNotADatabaseIsReportedAndLeftAlone) {
 // The open creates the file, as any open does; then each command but create
 // meets the missing table.
 TEST_F(SchemaTest, WithoutTheTableEveryCommandReportsTheDatabaseError) {
-    for (const command_row& entry : every_command) {
+    for (const command_row& entry : every_command()) {
         if (entry.args[0] == "create") continue;
         const std::string err = entry.args[0] == "list" ? "" : "ERROR: no such table: users\n";
         // check finds the table missing, a problem of the file.

@@ -96,7 +96,7 @@ void add_alice_and_bob(const std::string& db, const run_options& options = {}) {
 // the listing stay as they were.
 void expect_every_change_refused(const std::string& db, const std::string& error,
                                  const run_options& options = {}) {
-    for (const command_row& entry : every_command) {
+    for (const command_row& entry : every_command()) {
         if (!entry.changes) continue;
         // A command that reads its accounts from standard input names the
         // line that met the error.

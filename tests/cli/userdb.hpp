@@ -56,8 +56,9 @@ inline run_result userdb_with_closed(const std::string& redirections,
 
 // Every command once, as run on a table that holds alice and bob: add a
 // third account, change or remove one of the two. The tests of files that
-// cannot be opened, locks, full disks and read-only storage run each row,
-// so a new command needs its row here and nothing else.
+// cannot be opened, locks, full disks and read-only storage run each row.
+// The rows are the `command` lines of the case files (cases_test.cpp reads
+// them), so a new command's case file gives it its row.
 struct command_row {
     std::vector<std::string> args;  // the command word and its arguments
     std::string input;              // its standard input
@@ -66,18 +67,7 @@ struct command_row {
     // %s stands for the nickname (args[1]); "" for none.
     std::string refusal;
 };
-inline const command_row every_command[] = {
-    {{"create"}, "", false, ""},
-    {{"list"}, "", false, ""},
-    {{"add", "carol", "c-pass"}, "", true, "Unable to add user \"%s\"\n"},
-    {{"del", "bob"}, "", true, "Unable to delete user \"%s\".\n"},
-    {{"mod", "alice", "op"}, "", true, "Unable to set credentials for user \"%s\"\n"},
-    {{"pass", "alice", "new"}, "", true, "Unable to change password for user \"%s\"\n"},
-    {{"import"}, "carol\tc-pass\n", true, ""},
-    {{"rename", "alice", "carol"}, "", true, "Unable to rename user \"%s\"\n"},
-    {{"update"}, "alice\tnew\n", true, ""},
-    {{"check"}, "", false, ""},
-};
+const std::vector<command_row>& every_command();
 
 // The tool run on `file` with `entry`'s arguments and input, and `options`.
 inline run_result run_row(const std::string& file, const command_row& entry,
@@ -91,13 +81,13 @@ inline run_result run_row(const std::string& file, const command_row& entry,
 // What `command` says when it changed no account named `nickname`, after
 // any error line of the database.
 inline std::string refusal(const std::string& command, const std::string& nickname) {
-    for (const command_row& entry : every_command) {
+    for (const command_row& entry : every_command()) {
         if (entry.args[0] != command) continue;
         const std::size_t at = entry.refusal.find("%s");
         return at == std::string::npos ? entry.refusal
                                        : std::string(entry.refusal).replace(at, 2, nickname);
     }
-    throw std::out_of_range("no command " + command + " in every_command");
+    throw std::out_of_range("no command " + command + " in the case files");
 }
 inline std::string refusal(const command_row& entry) {
     return refusal(entry.args[0], entry.args.size() > 1 ? entry.args[1] : "");
