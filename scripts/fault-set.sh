@@ -137,6 +137,7 @@ f_group_readable() { edit 's/umask\(S_IRWXG \| S_IRWXO\)/umask(S_IRWXO)/' "${too
 f_rename_unchecked() { edit 's/\n\s*check_nickname\(call\.args\[1\]\);//' "${tool_sources[@]}"; }
 f_update_count() { edit 's/\(kind_ == kind::add \|\| sqlite3_changes\(account_db\) == static_cast<int>\(size\)\)/true/' "${tool_sources[@]}"; }
 f_check_twins() { edit 's/if \(unique && !run\.other_nicknames\) return true;/return true;/' "${tool_sources[@]}"; }
+f_check_one_connection() { edit 's/check_integrity\(&integrity\);\n/integrity.done = true;\n/' "${tool_sources[@]}"; }
 f_dry_run_commits() { edit 's/"ROLLBACK;"/"COMMIT;"/g' "${tool_sources[@]}"; }
 f_import_lost_tx() { edit 's/if \(sqlite3_get_autocommit\(account_db\) != 0\) return stop\(first\);//; s/return sqlite3_get_autocommit\(account_db\) == 0;/return true;/' "${tool_sources[@]}"; }
 # The tool: the terminal.
@@ -175,6 +176,7 @@ faults=(
     "rename-unchecked|rename's new nickname is not held to add's rules|f_rename_unchecked"
     "update-count|an update piece's changed rows are not counted|f_update_count"
     "check-twins|check misses nicknames stored twice|f_check_twins"
+    "check-one-connection|check skips the integrity check when it has one connection|f_check_one_connection"
     "dry-run-commits|the dry run commits its change|f_dry_run_commits"
     "terminal-filter|the listing is never filtered for a terminal|f_terminal_filter"
     "bidi-override|U+202E reaches the terminal|f_bidi_override"

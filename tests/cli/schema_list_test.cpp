@@ -87,5 +87,25 @@ TEST_F(SchemaTest, WithoutTheTableEveryCommandReportsTheDatabaseError) {
     EXPECT_TRUE(file_exists(db));
 }
 
+// check runs SQLite's integrity check on a second connection and thread;
+// with no descriptor left for that connection it runs it on the first, and
+// says the same lines in the same order.
+TEST_F(SchemaTest, CheckWithOneConnectionSaysTheSame) {
+    sqlite_db(db).exec(
+        "CREATE TABLE users(nickname, password, credentials); CREATE INDEX by_password ON "
+        "users(password); INSERT INTO users VALUES ('bob', 'p', 'op'), (42, 'r', 'op'); PRAGMA "
+        "writable_schema = ON; UPDATE sqlite_master SET sql = 'CREATE INDEX by_password ON "
+        "users(credentials)' WHERE name = 'by_password'");
+    const run_result two = run("check");
+    EXPECT_EQ(two, (run_result{1,
+                               "file: row 1 missing from index by_password\n"
+                               "file: row 2 missing from index by_password\n"
+                               "row 2, nickname 42: User name is not text but an integer.\n",
+                               ""}));
+    EXPECT_EQ(run_program("/bin/sh", {"-c", "ulimit -n 4 && exec \"$0\" \"$@\"",
+                                      CORVANE_USERDB_PATH, db, "check"}),
+              two);
+}
+
 }  // namespace
 }  // namespace corvane::test

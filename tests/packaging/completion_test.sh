@@ -55,6 +55,7 @@ COMP_WORDS=(corvane-userdb a.db "")
 COMP_CWORD=2
 _corvane_userdb corvane-userdb "" a.db
 commands=("${COMPREPLY[@]}")
+[[ " ${commands[*]} " == *" add "* ]] || { echo "FAIL: no command words: [${commands[*]}]"; exit 1; }
 options=(-i --password-stdin -n --dry-run -w --wait -h --help --version --)
 
 # The file argument: file names, spaces kept inside one word.
@@ -62,13 +63,13 @@ expect "corvane-userdb al" "alpha dir" "alpha.db"
 expect "corvane-userdb b" "beta.db"
 expect "corvane-userdb zz"
 
-# The command word.
-expect "corvane-userdb a.db i" import
-expect "corvane-userdb a.db c" create check
-expect "corvane-userdb a.db d" del
-expect "corvane-userdb a.db p" pass
-expect "corvane-userdb -n a.db r" rename
-expect "corvane-userdb a.db x"
+# The command word: a first letter offers the commands that begin with it,
+# after options too.
+for letter in {a..z}; do
+    mapfile -t begun < <(printf '%s\n' "${commands[@]}" | grep "^$letter")
+    expect "corvane-userdb a.db $letter" "${begun[@]}"
+    expect "corvane-userdb -n a.db $letter" "${begun[@]}"
+done
 
 # add: nickname, password, then the class.
 expect "corvane-userdb a.db add "
