@@ -31,15 +31,15 @@ static int open_floor_connection(const char* path, sqlite3** db) {
  * input into `fields` (the class NULL when the line has none), each field
  * ended in place; empty lines and lines without a tab are skipped. 0 at the
  * end of the input. */
-static inline int read_fields(char **line, size_t *capacity, char *fields[3]) {
+static inline int read_fields(char** line, size_t* capacity, char* fields[3]) {
     ssize_t length;
     while ((length = getline(line, capacity, stdin)) > 0) {
-        char *text = *line;
+        char* text = *line;
         if (text[length - 1] == '\n') text[--length] = '\0';
-        char *password = length == 0 ? NULL : strchr(text, '\t');
+        char* password = length == 0 ? NULL : strchr(text, '\t');
         if (password == NULL) continue;
         *password++ = '\0';
-        char *credentials = strchr(password, '\t');
+        char* credentials = strchr(password, '\t');
         if (credentials != NULL) *credentials++ = '\0';
         fields[0] = text;
         fields[1] = password;
