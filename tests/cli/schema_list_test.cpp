@@ -1,5 +1,7 @@
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 #include "cli/userdb.hpp"
 
 namespace corvane::test {
@@ -102,7 +104,12 @@ TEST_F(SchemaTest, CheckWithOneConnectionSaysTheSame) {
                                "file: row 2 missing from index by_password\n"
                                "row 2, nickname 42: User name is not text but an integer.\n",
                                ""}));
-    EXPECT_EQ(run_program("/bin/sh", {"-c", "ulimit -n 4 && exec \"$0\" \"$@\"",
+    // Descriptors 0 to 2 and the file's: none left over. (A wrapper such as
+    // valgrind keeps the shell from lowering the limit.)
+    if (std::getenv("CORVANE_TEST_WRAPPER") != nullptr) GTEST_SKIP() << "run under a wrapper";
+    EXPECT_EQ(run_program("/bin/sh", {"-c",
+                                      "exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&- && ulimit -n 4 && "
+                                      "exec \"$0\" \"$@\"",
                                       CORVANE_USERDB_PATH, db, "check"}),
               two);
 }
