@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <initializer_list>
@@ -35,8 +36,9 @@ std::vector<void*> items_of(const plist& list) {
     EXPECT_EQ(forward.size(), list.count);
     for (const plist_node* node = list.last; node != nullptr && backward.size() <= list.count;
          node = node->prev) {
-        backward.insert(backward.begin(), node->data);
+        backward.push_back(node->data);
     }
+    std::reverse(backward.begin(), backward.end());
     EXPECT_EQ(backward, forward);
     return forward;
 }
